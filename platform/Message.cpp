@@ -1,0 +1,52 @@
+#include "platform/Message.h"
+
+#include "platform/Version.h"
+
+#include <windows.h>
+
+namespace platform {
+
+const wchar_t* const kApplicationTitle = OSTREL_WIDEN(OSTREL_APP_TITLE);
+
+namespace {
+
+void ShowBox(const std::wstring& prompt, UINT icon) {
+    // Modal to the window the user is working in, so no other command can run while a message is
+    // up; with no active window, task-modal disables every window of the thread instead.
+    const HWND owner = ::GetActiveWindow();
+    ::MessageBoxW(owner, prompt.c_str(), kApplicationTitle,
+                  MB_OK | icon | (owner ? 0 : MB_TASKMODAL));
+}
+
+} // namespace
+
+void ShowMessage(const std::wstring& prompt) {
+    ShowBox(prompt, 0);
+}
+
+void ShowErrorMessage(const std::wstring& prompt) {
+    ShowBox(prompt, MB_ICONERROR);
+}
+
+std::wstring DescribeError(std::uint32_t number) {
+    wchar_t* buffer = nullptr;
+    const DWORD length = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, number, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::wstring text = length != 0 && buffer ? std::wstring(buffer, length) : std::wstring();
+    ::LocalFree(buffer);
+    while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ')) {
+        text.pop_back();
+    }
+    return text.empty() ? L"Unknown error." : text;
+}
+
+void ReportUnhandledError(std::uint32_t number, const std::wstring& description) {
+    std::wstring text = L"Unexpected error " + std::to_wstring(number) + L":\n\n" +
+                        (description.empty() ? DescribeError(number) : description);
+    text += L"\n\nThe program will now close.";
+    ShowBox(text, MB_ICONERROR);
+    ::ExitProcess(number != 0 ? number : 1);
+}
+
+} // namespace platform

@@ -1,0 +1,25 @@
+// The message services every part of the program shares.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+// The application title captions every message box.
+extern const wchar_t* const kApplicationTitle;
+
+// Modal box with one OK button and no icon; a line feed in the prompt starts a new line.
+void ShowMessage(const std::wstring& prompt);
+
+// Like ShowMessage, with the error icon: for a failure the user has to act on.
+void ShowErrorMessage(const std::wstring& prompt);
+
+// The system's own description of an error number, on one line ("Access is denied.").
+std::wstring DescribeError(std::uint32_t number);
+
+// Last resort for a failure nothing else handled: tell the user the error's number and
+// description, then end the process with a non-zero exit code.
+[[noreturn]] void ReportUnhandledError(std::uint32_t number, const std::wstring& description);
+
+} // namespace platform

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# wine-prefix.sh fresh PREFIX: a new, empty prefix (any old one and its wineserver are gone first).
+# wine-prefix.sh stop PREFIX: ends the prefix's wineserver and every program still running in it.
+set -euo pipefail
+action="$1"
+export WINEPREFIX="$2"
+export WINEDEBUG=-all
+case "$action" in
+  fresh)
+    [ -d "$WINEPREFIX" ] && /usr/lib/wine/wineserver -k 2>/dev/null || true
+    rm -rf "$WINEPREFIX"
+    "$(dirname "$0")/wine-run.sh" "$WINEPREFIX" cmd /c exit 0
+    ;;
+  stop)
+    /usr/lib/wine/wineserver -k 2>/dev/null || true
+    ;;
+  *) echo "usage: $0 fresh|stop PREFIX" >&2; exit 2 ;;
+esac

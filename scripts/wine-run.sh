@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Runs a Windows program under 64-bit Wine in the given throwaway prefix (never ~/.wine).
+# Usage: wine-run.sh PREFIX PROGRAM.exe [ARGS...]. The prefix is made on first use.
+set -euo pipefail
+export WINEPREFIX="$1"
+shift
+export WINEDEBUG="${WINEDEBUG:--all}"
+# No Mono or Gecko: nothing here needs them, and their install prompts would wait forever.
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  mkdir -p "$WINEPREFIX"
+  /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1
+  /usr/lib/wine/wineserver -w
+fi
+exec /usr/lib/wine/wine64 "$@"

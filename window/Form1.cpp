@@ -1,0 +1,324 @@
+#include "window/Form1.h"
+
+#include "platform/Dpi.h"
+#include "platform/Handle.h"
+#include "platform/Message.h"
+#include "platform/Version.h"
+#include "registry/General.h"
+#include "window/BackupFile.h"
+#include "window/ControlIds.h"
+
+#include <new>
+#include <string>
+
+namespace Form1 {
+
+namespace {
+
+constexpr wchar_t kGameKeyPath[] = L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Activision\\Call of Duty 4";
+constexpr wchar_t kGameValueName[] = L"codkey";
+
+constexpr SIZE kClientTwips{5670, 2310};
+constexpr COLORREF kLabelColour = RGB(0, 255, 0);
+// A fixed layout: the frame can be moved and minimised, not resized or maximised.
+constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+constexpr DWORD kExStyle = WS_EX_CONTROLPARENT;
+
+enum class Kind { Edit, Button, Label };
+
+struct ControlLayout {
+    int id;
+    Kind kind;
+    const wchar_t* text;
+    RECT twips; // left, top, width, height from the client area's top-left corner
+};
+
+// Creation order is the tab order; the labels never take the focus.
+constexpr ControlLayout kControls[] = {
+    {IDC_TEXT1, Kind::Edit, L"", {1508, 240, 2655, 375}},
+    {IDC_COMMAND1, Kind::Button, L"Recover", {1508, 1200, 975, 375}},
+    {IDC_COMMAND2, Kind::Button, L"Backup", {3188, 1200, 975, 375}},
+    {IDC_LABEL1, Kind::Label, L"Written by " OSTREL_WIDEN(OSTREL_AUTHOR), {1838, 1800, 2115, 195}},
+    {IDC_LABEL2, Kind::Label, OSTREL_WIDEN(OSTREL_WEB_ADDRESS), {1650, 2040, 2370, 195}},
+};
+
+// Per-window state, hung off the window itself.
+struct State {
+    HWND window = nullptr;
+    UINT dpi = USER_DEFAULT_SCREEN_DPI;
+    platform::UniqueFont controlFont;
+    platform::UniqueFont labelFont;
+    HWND lastFocus = nullptr;
+};
+
+State* StateOf(HWND window) {
+    return reinterpret_cast<State*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+}
+
+[[noreturn]] void FailWithLastError() {
+    const DWORD error = ::GetLastError();
+    platform::ReportUnhandledError(error != ERROR_SUCCESS ? error : ERROR_INVALID_FUNCTION, {});
+}
+
+SIZE WindowSizeAt(UINT dpi) {
+    const SIZE client{platform::TwipsToPixels(kClientTwips.cx, dpi),
+                      platform::TwipsToPixels(kClientTwips.cy, dpi)};
+    return platform::WindowSizeForClient(client, kStyle, kExStyle, dpi);
+}
+
+// Labels size themselves to their text, growing to the right from their left edge.
+SIZE LabelSize(HWND label, HFONT font) {
+    SIZE size{0, 0};
+    wchar_t text[128];
+    const int length = ::GetWindowTextW(label, text, static_cast<int>(std::size(text)));
+    if (const HDC dc = ::GetDC(label)) {
+        const HGDIOBJ old = ::SelectObject(dc, font);
+        ::GetTextExtentPoint32W(dc, text, length, &size);
+        ::SelectObject(dc, old);
+        ::ReleaseDC(label, dc);
+    }
+    return size;
+}
+
+// Fonts and positions follow the window's DPI, at creation and whenever it moves to a monitor
+// with another scale.
+void ApplyDpi(State& state) {
+    const UINT dpi = state.dpi;
+    platform::UniqueFont controlFont = platform::CreateMessageFont(dpi);
+    platform::UniqueFont labelFont(
+        ::CreateFontW(-::MulDiv(825, static_cast<int>(dpi), 7200), 0, 0, 0, FW_BOLD, FALSE, FALSE,
+                      FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                      DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, L"MS Sans Serif"));
+    if (!controlFont || !labelFont) {
+        FailWithLastError();
+    }
+    for (const ControlLayout& control : kControls) {
+        const HWND child = ::GetDlgItem(state.window, control.id);
+        const HFONT font = control.kind == Kind::Label ? labelFont.get() : controlFont.get();
+        ::SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+        const int left = platform::TwipsToPixels(control.twips.left, dpi);
+        const int top = platform::TwipsToPixels(control.twips.top, dpi);
+        SIZE size{platform::TwipsToPixels(control.twips.right, dpi),
+                  platform::TwipsToPixels(control.twips.bottom, dpi)};
+        if (control.kind == Kind::Label) {
+            size = LabelSize(child, font);
+        }
+        ::SetWindowPos(child, nullptr, left, top, size.cx, size.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    // The controls now use the new fonts; the old ones may go.
+    state.controlFont = std::move(controlFont);
+    state.labelFont = std::move(labelFont);
+    ::InvalidateRect(state.window, nullptr, TRUE);
+}
+
+// Recover: show the game's key, or "Error", in the box, replacing whatever it held.
+void OnRecover(State& state) {
+    std::wstring keyPath = kGameKeyPath; // a fresh copy: the reader rewrites the path it is given
+    const std::optional<std::wstring> value = General::GetKeyValue(keyPath, kGameValueName);
+    if (!::SetDlgItemTextW(state.window, IDC_TEXT1, value.value_or(L"").c_str())) {
+        FailWithLastError();
+    }
+}
+
+std::wstring BoxText(HWND window) {
+    const HWND box = ::GetDlgItem(window, IDC_TEXT1);
+    std::wstring text(static_cast<size_t>(::GetWindowTextLengthW(box)) + 1, L'\0');
+    text.resize(
+        static_cast<size_t>(::GetWindowTextW(box, text.data(), static_cast<int>(text.size()))));
+    return text;
+}
+
+// Backup: save the box as it stands. A failure keeps the window, the box and any earlier backup
+// as they were, so the user can try elsewhere or copy the key by hand.
+void OnBackup(State& state) {
+    const std::uint32_t error = BackupFile::Write(BoxText(state.window));
+    if (error == 0) {
+        platform::ShowMessage(L"ostrel.txt written!");
+        return;
+    }
+    platform::ShowErrorMessage(L"ostrel.txt could not be written.\n\nError " +
+                               std::to_wstring(error) + L": " + platform::DescribeError(error) +
+                               L"\n\nAny earlier ostrel.txt is unchanged, and the key is still in "
+                               L"the box.");
+}
+
+// Commands run to completion on this thread; whatever they throw ends here, not in user32.
+void OnCommand(State& state, int id, int code) {
+    if (code != BN_CLICKED) {
+        return;
+    }
+    try {
+        if (id == IDC_COMMAND1) {
+            OnRecover(state);
+        } else if (id == IDC_COMMAND2) {
+            OnBackup(state);
+        }
+    } catch (const std::bad_alloc&) {
+        platform::ReportUnhandledError(ERROR_NOT_ENOUGH_MEMORY, {});
+    } catch (...) {
+        platform::ReportUnhandledError(ERROR_INTERNAL_ERROR, {});
+    }
+}
+
+HWND CreateControl(const State& state, const ControlLayout& control) {
+    const HINSTANCE instance =
+        reinterpret_cast<HINSTANCE>(::GetWindowLongPtrW(state.window, GWLP_HINSTANCE));
+    const wchar_t* className = L"STATIC";
+    DWORD style = WS_CHILD | WS_VISIBLE;
+    DWORD exStyle = 0;
+    switch (control.kind) {
+    case Kind::Edit:
+        className = L"EDIT";
+        style |= WS_TABSTOP | ES_LEFT | ES_AUTOHSCROLL;
+        exStyle = WS_EX_CLIENTEDGE;
+        break;
+    case Kind::Button:
+        className = L"BUTTON";
+        style |= WS_TABSTOP | BS_PUSHBUTTON;
+        break;
+    case Kind::Label:
+        style |= SS_LEFT | SS_NOPREFIX;
+        break;
+    }
+    return ::CreateWindowExW(exStyle, className, control.text, style, 0, 0, 0, 0, state.window,
+                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(control.id)), instance,
+                             nullptr);
+}
+
+// Creates the controls at the window's own DPI and fits the window around them.
+bool OnCreate(State& state) {
+    for (const ControlLayout& control : kControls) {
+        if (!CreateControl(state, control)) {
+            return false;
+        }
+    }
+    // The edit control stops at 30,000 characters unless told otherwise; the box has no limit.
+    ::SendDlgItemMessageW(state.window, IDC_TEXT1, EM_SETLIMITTEXT, 0, 0);
+    state.dpi = platform::DpiForWindow(state.window);
+    ApplyDpi(state);
+    const SIZE size = WindowSizeAt(state.dpi);
+    ::SetWindowPos(state.window, nullptr, 0, 0, size.cx, size.cy,
+                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    state.lastFocus = ::GetDlgItem(state.window, IDC_TEXT1);
+    return true;
+}
+
+// Moved to a monitor with another scale: take the new DPI and the place Windows suggests.
+void OnDpiChanged(State& state, UINT dpi, const RECT& suggested) {
+    state.dpi = dpi;
+    ApplyDpi(state);
+    const SIZE size = WindowSizeAt(dpi);
+    ::SetWindowPos(state.window, nullptr, suggested.left, suggested.top, size.cx, size.cy,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// Focus leaves with the window and comes back to the control that had it.
+void OnActivate(State& state, WORD activation) {
+    if (activation == WA_INACTIVE) {
+        if (const HWND focus = ::GetFocus(); focus && ::IsChild(state.window, focus)) {
+            state.lastFocus = focus;
+        }
+    } else if (state.lastFocus) {
+        ::SetFocus(state.lastFocus);
+    }
+}
+
+// The labels draw green on the window's own black.
+LRESULT OnCtlColorStatic(HDC dc) {
+    ::SetTextColor(dc, kLabelColour);
+    ::SetBkMode(dc, TRANSPARENT);
+    return reinterpret_cast<LRESULT>(::GetStockObject(NULL_BRUSH));
+}
+
+LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    State* state = StateOf(window);
+    switch (message) {
+    case WM_NCCREATE: {
+        auto* created = new (std::nothrow) State;
+        if (!created) {
+            return FALSE;
+        }
+        created->window = window;
+        ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(created));
+        break;
+    }
+    case WM_NCDESTROY:
+        ::SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+        delete state;
+        break;
+    case WM_CREATE:
+        return OnCreate(*state) ? 0 : -1;
+    case WM_COMMAND:
+        OnCommand(*state, LOWORD(wParam), HIWORD(wParam));
+        return 0;
+    case WM_CTLCOLORSTATIC:
+        return OnCtlColorStatic(reinterpret_cast<HDC>(wParam));
+    case WM_CTLCOLORBTN:
+        // Around a themed button's rounded corners, the window's black rather than grey.
+        return reinterpret_cast<LRESULT>(::GetStockObject(BLACK_BRUSH));
+    case WM_ACTIVATE:
+        OnActivate(*state, LOWORD(wParam));
+        return 0;
+    case WM_DPICHANGED:
+        OnDpiChanged(*state, HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+        return 0;
+    case WM_DESTROY:
+        ::PostQuitMessage(0);
+        return 0;
+    default:
+        break;
+    }
+    return ::DefWindowProcW(window, message, wParam, lParam);
+}
+
+bool RegisterWindowClass(HINSTANCE instance) {
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof(windowClass);
+    windowClass.lpfnWndProc = WindowProc;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = ::LoadIconW(instance, MAKEINTRESOURCEW(IDI_OSTREL));
+    windowClass.hIconSm = static_cast<HICON>(
+        ::LoadImageW(instance, MAKEINTRESOURCEW(IDI_OSTREL), IMAGE_ICON,
+                     ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON), 0));
+    windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH));
+    windowClass.lpszClassName = kClassName;
+    return ::RegisterClassExW(&windowClass) != 0;
+}
+
+} // namespace
+
+int Run(HINSTANCE instance, int showCommand) {
+    if (!RegisterWindowClass(instance)) {
+        FailWithLastError();
+    }
+    // Sized for the system DPI here; WM_CREATE corrects it for the monitor the window lands on.
+    const SIZE size = WindowSizeAt(platform::DpiForWindow(nullptr));
+    const HWND window = ::CreateWindowExW(kExStyle, kClassName, OSTREL_WIDEN(OSTREL_WINDOW_CAPTION),
+                                          kStyle, CW_USEDEFAULT, CW_USEDEFAULT, size.cx, size.cy,
+                                          nullptr, nullptr, instance, nullptr);
+    if (!window) {
+        FailWithLastError();
+    }
+    ::ShowWindow(window, showCommand);
+    ::UpdateWindow(window);
+    ::SetFocus(::GetDlgItem(window, IDC_TEXT1));
+
+    MSG message;
+    for (;;) {
+        const BOOL got = ::GetMessageW(&message, nullptr, 0, 0);
+        if (got == 0) {
+            return static_cast<int>(message.wParam);
+        }
+        if (got == -1) {
+            FailWithLastError();
+        }
+        // Tab and Shift+Tab move between the box and the buttons.
+        if (!::IsDialogMessageW(window, &message)) {
+            ::TranslateMessage(&message);
+            ::DispatchMessageW(&message);
+        }
+    }
+}
+
+} // namespace Form1
