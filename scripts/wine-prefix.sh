@@ -9,7 +9,12 @@ case "$action" in
   fresh)
     [ -d "$WINEPREFIX" ] && /usr/lib/wine/wineserver -k 2>/dev/null || true
     rm -rf "$WINEPREFIX"
-    "$(dirname "$0")/wine-run.sh" "$WINEPREFIX" cmd /c exit 0
+    mkdir -p "$WINEPREFIX"
+    # One wineserver for the whole run: otherwise it shuts down seconds after each test program
+    # ends, and every next program pays for starting Wine again.
+    /usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1
+    # Wine's own services start with the first program and must not hold CTest's output open.
+    "$(dirname "$0")/wine-run.sh" "$WINEPREFIX" cmd /c exit 0 </dev/null >/dev/null 2>&1
     ;;
   stop)
     /usr/lib/wine/wineserver -k 2>/dev/null || true

@@ -10,7 +10,6 @@ export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   mkdir -p "$WINEPREFIX"
   /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1
-  /usr/lib/wine/wineserver -w
   # Debian's Wine does not find its own fonts (Tahoma, MS Sans Serif, Marlett for the caption
   # buttons) where fonts-wine puts them; the prefix's Fonts folder is always searched.
   if [ -d /usr/share/wine/fonts ]; then
