@@ -1,7 +1,16 @@
 #!/usr/bin/env bash
-# Every test, under one virtual display so that all Wine programs of the run share one wineserver
-# that can show windows. Prints CTest's summary and fails when any test fails.
-set -euo pipefail
+# Every test: the registry reader under sanitizers and its fuzz run on the host, then the Windows
+# suite under one virtual display, so that all Wine programs of the run share one wineserver that
+# can show windows. Prints each CTest summary and fails when any test fails.
+set -uo pipefail
 cd "$(dirname "$0")/.."
 export WINEDEBUG=-all
-xvfb-run -a -s "-screen 0 1280x1024x24" ctest --preset win64 "$@"
+status=0
+
+echo "== Registry reader on the host (AddressSanitizer, UBSan, libFuzzer)"
+ctest --preset host-asan || status=1
+
+echo "== Windows suite under Wine (x86_64 build) and audits of both executables"
+xvfb-run -a -s "-screen 0 1280x1024x24" ctest --preset win64 "$@" || status=1
+
+exit $status
