@@ -1,0 +1,312 @@
+// Measures ostrel.exe against a bare window program, started in turn in one run, and prints one
+// table of medians: start to a painted window, peak working set, the Recover and Backup round
+// trips, and the executables' sizes.
+//
+// Usage: ostrel_bench RUNS OSTREL_EXE BARE_EXE BARE_MANIFEST_EXE WORK_DIR SEEDED_KEY [LABEL=EXE...]
+// The game's key must hold SEEDED_KEY; the LABEL=EXE pairs are the files whose sizes are listed.
+// BARE_MANIFEST_EXE is the bare window with ostrel's manifest: what the manifest alone costs
+// (common controls 6, DPI awareness) shows between the floor and ostrel.
+#include <windows.h>
+
+#include <psapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr DWORD kTimeoutMs = 10000;
+constexpr int kRoundTripsPerRun = 3;
+constexpr wchar_t kOstrelClass[] = L"OstrelForm1";
+constexpr wchar_t kBareClass[] = L"OstrelBareWindow";
+constexpr wchar_t kMessageBoxCaption[] = L"Ostrel v1.0";
+constexpr int kText1 = 101;
+constexpr int kCommand1 = 102;
+constexpr int kCommand2 = 103;
+
+double NowMs() {
+    static const double frequency = [] {
+        LARGE_INTEGER f;
+        ::QueryPerformanceFrequency(&f);
+        return static_cast<double>(f.QuadPart);
+    }();
+    LARGE_INTEGER now;
+    ::QueryPerformanceCounter(&now);
+    return static_cast<double>(now.QuadPart) * 1000.0 / frequency;
+}
+
+[[noreturn]] void Fail(const char* what) {
+    std::fprintf(stderr, "ostrel_bench: %s (last error %lu)\n", what, ::GetLastError());
+    std::fflush(stderr);
+    ::ExitProcess(1);
+}
+
+template <typename Condition> void WaitFor(Condition condition, const char* what, DWORD sleepMs) {
+    const double deadline = NowMs() + kTimeoutMs;
+    while (!condition()) {
+        if (NowMs() > deadline) {
+            Fail(what);
+        }
+        ::Sleep(sleepMs);
+    }
+}
+
+HWND FindVisibleTopLevel(DWORD processId, const wchar_t* className, const wchar_t* caption) {
+    HWND window = nullptr;
+    while ((window = ::FindWindowExW(nullptr, window, className, caption)) != nullptr) {
+        DWORD owner = 0;
+        ::GetWindowThreadProcessId(window, &owner);
+        if (owner == processId && ::IsWindowVisible(window)) {
+            return window;
+        }
+    }
+    return nullptr;
+}
+
+void RoundTrip(HWND window) {
+    DWORD_PTR ignored = 0;
+    if (!::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, kTimeoutMs, &ignored)) {
+        Fail("the window did not answer WM_NULL");
+    }
+}
+
+BOOL CALLBACK HasUpdateRegion(HWND child, LPARAM found) {
+    if (::GetUpdateRect(child, nullptr, FALSE)) {
+        *reinterpret_cast<bool*>(found) = true;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+bool PaintPending(HWND window) {
+    bool found = ::GetUpdateRect(window, nullptr, FALSE) != FALSE;
+    if (!found) {
+        ::EnumChildWindows(window, HasUpdateRegion, reinterpret_cast<LPARAM>(&found));
+    }
+    return found;
+}
+
+std::wstring ReadText(HWND control) {
+    std::wstring previous;
+    for (int read = 0; read < 50; ++read) {
+        DWORD_PTR length = 0;
+        ::SendMessageTimeoutW(control, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, kTimeoutMs, &length);
+        std::wstring text(length + 1, L'\0');
+        DWORD_PTR got = 0;
+        ::SendMessageTimeoutW(control, WM_GETTEXT, text.size(),
+                              reinterpret_cast<LPARAM>(text.data()), SMTO_NORMAL, kTimeoutMs, &got);
+        text.resize(std::min<size_t>(got, length));
+        // The owner may change the text between the two messages: read until two reads agree.
+        if (read > 0 && text == previous) {
+            return text;
+        }
+        previous = std::move(text);
+    }
+    Fail("the box's text kept changing");
+}
+
+struct Started {
+    PROCESS_INFORMATION process{};
+    HWND window = nullptr;
+    double startMs = 0;
+    double peakWorkingSetKiB = 0;
+};
+
+// Start: CreateProcess until the main window is visible, has had its first paint (no update
+// region left in it or its controls) and its thread is back in the message loop.
+Started Launch(const std::wstring& exe, const wchar_t* className, const std::wstring& directory) {
+    Started started;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    std::wstring commandLine = L"\"" + exe + L"\"";
+    const double begin = NowMs();
+    if (!::CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                          directory.c_str(), &startup, &started.process)) {
+        Fail("cannot start a program");
+    }
+    const DWORD id = started.process.dwProcessId;
+    WaitFor([&] { return (started.window = FindVisibleTopLevel(id, className, nullptr)); },
+            "no visible window", 1);
+    RoundTrip(started.window);
+    WaitFor([&] { return !PaintPending(started.window); }, "the window never painted", 0);
+    RoundTrip(started.window);
+    started.startMs = NowMs() - begin;
+
+    const HANDLE query = ::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, id);
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof(counters);
+    if (!query || !::GetProcessMemoryInfo(query, &counters, sizeof(counters))) {
+        Fail("cannot read the working set");
+    }
+    ::CloseHandle(query);
+    started.peakWorkingSetKiB = static_cast<double>(counters.PeakWorkingSetSize) / 1024.0;
+    return started;
+}
+
+void Close(Started& started) {
+    ::PostMessageW(started.window, WM_CLOSE, 0, 0);
+    if (::WaitForSingleObject(started.process.hProcess, kTimeoutMs) != WAIT_OBJECT_0) {
+        ::TerminateProcess(started.process.hProcess, 1);
+        Fail("a program did not end when its window was closed");
+    }
+    ::CloseHandle(started.process.hThread);
+    ::CloseHandle(started.process.hProcess);
+}
+
+// Recover: the click sent until the box holds the key (the click returns once the command ran).
+double RecoverMs(HWND window, const std::wstring& key) {
+    const HWND box = ::GetDlgItem(window, kText1);
+    ::SendMessageW(box, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""));
+    const double begin = NowMs();
+    DWORD_PTR ignored = 0;
+    ::SendMessageTimeoutW(::GetDlgItem(window, kCommand1), BM_CLICK, 0, 0, SMTO_NORMAL, kTimeoutMs,
+                          &ignored);
+    const std::wstring text = ReadText(box);
+    const double elapsed = NowMs() - begin;
+    if (text != key) {
+        Fail("Recover did not show the seeded key");
+    }
+    return elapsed;
+}
+
+// Recover's click alone: the sent click returns once the command has run.
+double ClickMs(HWND window, int id) {
+    const double begin = NowMs();
+    DWORD_PTR ignored = 0;
+    ::SendMessageTimeoutW(::GetDlgItem(window, id), BM_CLICK, 0, 0, SMTO_NORMAL, kTimeoutMs,
+                          &ignored);
+    return NowMs() - begin;
+}
+
+struct BackupTimes {
+    double fileMs;
+    double boxMs;
+};
+
+// Backup: the click posted until the confirmation box is visible; then the box is dismissed.
+// The backup is removed first, so that its appearance marks the moment the file is in place.
+BackupTimes BackupMs(HWND window, DWORD processId, const std::wstring& backupFile) {
+    ::DeleteFileW(backupFile.c_str());
+    const double begin = NowMs();
+    ::PostMessageW(::GetDlgItem(window, kCommand2), BM_CLICK, 0, 0);
+    HWND box = nullptr;
+    double fileMs = 0;
+    WaitFor(
+        [&] {
+            if (fileMs == 0 &&
+                ::GetFileAttributesW(backupFile.c_str()) != INVALID_FILE_ATTRIBUTES) {
+                fileMs = NowMs() - begin;
+            }
+            return (box = FindVisibleTopLevel(processId, L"#32770", kMessageBoxCaption));
+        },
+        "no confirmation box", 0);
+    const double elapsed = NowMs() - begin;
+    ::PostMessageW(::GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+    WaitFor([&] { return !::IsWindow(box); }, "the confirmation box stayed up", 1);
+    return {fileMs != 0 ? fileMs : elapsed, elapsed};
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+void Row(const char* measure, const std::vector<double>* bare, const std::vector<double>* manifest,
+         const std::vector<double>& ostrel, const char* target) {
+    char bareText[32] = "-";
+    char manifestText[32] = "-";
+    char ratio[32] = "-";
+    if (bare && manifest) {
+        std::snprintf(bareText, sizeof(bareText), "%.2f", Median(*bare));
+        std::snprintf(manifestText, sizeof(manifestText), "%.2f", Median(*manifest));
+        std::snprintf(ratio, sizeof(ratio), "%.2fx", Median(ostrel) / Median(*bare));
+    }
+    const auto [low, high] = std::minmax_element(ostrel.begin(), ostrel.end());
+    std::printf("| %-36s | %11s | %11s | %10.2f | %9.2f-%-9.2f | %6s | %-9s |\n", measure, bareText,
+                manifestText, Median(ostrel), *low, *high, ratio, target);
+}
+
+double FileSize(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
+        Fail("cannot read an executable's size");
+    }
+    return static_cast<double>(data.nFileSizeLow);
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 7) {
+        std::fprintf(stderr, "usage: ostrel_bench RUNS OSTREL_EXE BARE_EXE BARE_MANIFEST_EXE "
+                             "WORK_DIR SEEDED_KEY [LABEL=EXE ...]\n");
+        return 2;
+    }
+    const int runs = std::max(1, _wtoi(argv[1]));
+    const std::wstring programs[] = {argv[3], argv[4], argv[2]}; // bare, bare + manifest, ostrel
+    const std::wstring directory = argv[5];
+    const std::wstring key = argv[6];
+    const std::wstring backupFile = directory + L"\\ostrel.txt";
+
+    std::vector<double> start[3], memory[3], recover, recoverClick, backupFileMs, backup;
+    for (int run = 0; run < runs; ++run) {
+        // Rotate which program goes first, so that none always meets a warmer system.
+        for (int turn = 0; turn < 3; ++turn) {
+            const int which = (run + turn) % 3;
+            Started started =
+                Launch(programs[which], which == 2 ? kOstrelClass : kBareClass, directory);
+            start[which].push_back(started.startMs);
+            memory[which].push_back(started.peakWorkingSetKiB);
+            for (int trip = 0; which == 2 && trip < kRoundTripsPerRun; ++trip) {
+                recover.push_back(RecoverMs(started.window, key));
+                recoverClick.push_back(ClickMs(started.window, kCommand1));
+                const BackupTimes times =
+                    BackupMs(started.window, started.process.dwProcessId, backupFile);
+                backupFileMs.push_back(times.fileMs);
+                backup.push_back(times.boxMs);
+            }
+            Close(started);
+        }
+    }
+
+    std::printf("%d runs of each program, in rotating order; %d Recover and Backup round trips "
+                "per ostrel run. Medians; the range is ostrel's; the ratio is ostrel over the "
+                "bare window.\n\n",
+                runs, kRoundTripsPerRun);
+    std::printf("| %-36s | %11s | %11s | %10s | %19s | %6s | %-9s |\n", "Measure", "bare window",
+                "+ manifest", "ostrel.exe", "ostrel min-max", "ratio", "target");
+    std::printf("|%s|%s|%s|%s|%s|%s|%s|\n", std::string(38, '-').c_str(),
+                std::string(13, '-').c_str(), std::string(13, '-').c_str(),
+                std::string(12, '-').c_str(), std::string(21, '-').c_str(),
+                std::string(8, '-').c_str(), std::string(11, '-').c_str());
+    Row("start to painted window (ms)", &start[0], &start[1], start[2], "<= 1.10x");
+    Row("peak working set (KiB)", &memory[0], &memory[1], memory[2], "<= 1.10x");
+    Row("Recover round trip (ms)", nullptr, nullptr, recover, "< 5 ms");
+    Row("  of which the click alone (ms)", nullptr, nullptr, recoverClick, "");
+    Row("Backup round trip (ms)", nullptr, nullptr, backup, "< 5 ms");
+    Row("  of which file in place (ms)", nullptr, nullptr, backupFileMs, "");
+
+    // Sizes come in pairs from the command line: the bare window's LABEL=EXE, then ostrel's.
+    std::printf("\n| %-20s | %12s | %12s | %6s |\n", "Executable size", "bare window", "ostrel.exe",
+                "ratio");
+    std::printf("|%s|%s|%s|%s|\n", std::string(22, '-').c_str(), std::string(14, '-').c_str(),
+                std::string(14, '-').c_str(), std::string(8, '-').c_str());
+    for (int i = 7; i + 1 < argc; i += 2) {
+        const std::wstring bareArg = argv[i];
+        const std::wstring ostrelArg = argv[i + 1];
+        const size_t bareEq = bareArg.find(L'=');
+        const size_t ostrelEq = ostrelArg.find(L'=');
+        if (bareEq == std::wstring::npos || ostrelEq == std::wstring::npos) {
+            Fail("size arguments are LABEL=EXE pairs");
+        }
+        const double bareSize = FileSize(bareArg.substr(bareEq + 1));
+        const double ostrelSize = FileSize(ostrelArg.substr(ostrelEq + 1));
+        std::printf("| %-20ls | %12.0f | %12.0f | %5.2fx |\n",
+                    ostrelArg.substr(0, ostrelEq).c_str(), bareSize, ostrelSize,
+                    ostrelSize / bareSize);
+    }
+    return 0;
+}
