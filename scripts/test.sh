@@ -7,6 +7,9 @@ cd "$(dirname "$0")/.."
 export WINEDEBUG=-all
 status=0
 
+echo "== Lint: clang-format, clang-tidy, cppcheck"
+./scripts/lint.sh || status=1
+
 echo "== Registry reader on the host (AddressSanitizer, UBSan, libFuzzer)"
 ctest --preset host-asan || status=1
 
