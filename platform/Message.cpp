@@ -41,8 +41,23 @@ std::wstring DescribeError(std::uint32_t number) {
     return text.empty() ? L"Unknown error." : text;
 }
 
+namespace {
+
+// wsprintfW is already in user32; std::to_wstring would link a printf engine for one number.
+std::wstring Decimal(std::uint32_t number) {
+    wchar_t text[16];
+    ::wsprintfW(text, L"%lu", static_cast<unsigned long>(number));
+    return text;
+}
+
+} // namespace
+
+std::wstring ErrorLine(std::uint32_t number) {
+    return L"Error " + Decimal(number) + L": " + DescribeError(number);
+}
+
 void ReportUnhandledError(std::uint32_t number, const std::wstring& description) {
-    std::wstring text = L"Unexpected error " + std::to_wstring(number) + L":\n\n" +
+    std::wstring text = L"Unexpected error " + Decimal(number) + L":\n\n" +
                         (description.empty() ? DescribeError(number) : description);
     text += L"\n\nThe program will now close.";
     ShowBox(text, MB_ICONERROR);

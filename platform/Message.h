@@ -18,6 +18,9 @@ void ShowErrorMessage(const std::wstring& prompt);
 // The system's own description of an error number, on one line ("Access is denied.").
 std::wstring DescribeError(std::uint32_t number);
 
+// The error's number and description, as the user sees them: "Error 5: Access is denied."
+std::wstring ErrorLine(std::uint32_t number);
+
 // Last resort for a failure nothing else handled: tell the user the error's number and
 // description, then end the process with a non-zero exit code.
 [[noreturn]] void ReportUnhandledError(std::uint32_t number, const std::wstring& description);

@@ -7,7 +7,8 @@ import sys
 
 GREEN = (0, 255, 0)
 TILE = (16, 16, 16)
-SIZES = (16, 24, 32, 48, 64)
+# The sizes Windows asks for: caption and taskbar (16, 32) and Explorer's icon view (48).
+SIZES = (16, 32, 48)
 SUPER = 4  # samples per pixel edge
 
 

@@ -136,8 +136,8 @@ void OnBackup(State& state) {
         platform::ShowMessage(L"ostrel.txt written!");
         return;
     }
-    platform::ShowErrorMessage(L"ostrel.txt could not be written.\n\nError " +
-                               std::to_wstring(error) + L": " + platform::DescribeError(error) +
+    platform::ShowErrorMessage(L"ostrel.txt could not be written.\n\n" +
+                               platform::ErrorLine(error) +
                                L"\n\nAny earlier ostrel.txt is unchanged, and the key is still in "
                                L"the box.");
 }
