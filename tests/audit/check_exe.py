@@ -1,0 +1,229 @@
+#!/usr/bin/python3
+"""Reads a built ostrel.exe back and checks what it promises the user and Windows.
+
+Usage: check_exe.py {version|manifest|image|imports} {i386|amd64} PATH
+
+The expected values are written out here on purpose rather than taken from the build's own
+headers: they are the product's outside contract, and a slip in the shared header must fail here
+instead of being mirrored. Every mismatch is printed; the exit code is 1 when there is any.
+"""
+import re
+import sys
+import xml.etree.ElementTree as ET
+
+import pefile
+
+EXPECTED_STRINGS = {
+    "CompanyName": "Ostrel Team",
+    "FileDescription": "Ostrel v1.0",
+    "FileVersion": "1.01",
+    "InternalName": "ostrel",
+    "OriginalFilename": "ostrel.exe",
+    "ProductName": "Ostrel v1.0",
+    "ProductVersion": "1.01",
+}
+EXPECTED_NUMERIC_VERSION = (1, 1, 0, 0)
+LANGUAGE, CODE_PAGE = 0x0409, 1200  # U.S. English, UTF-16
+
+MACHINES = {"i386": 0x014C, "amd64": 0x8664}
+
+# DLLs every supported Windows ships in its system directory.
+ALLOWED_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "msvcrt.dll"}
+ALLOWED_DLL_PATTERN = re.compile(r"^api-ms-win-crt-[a-z0-9-]+\.dll$")
+NETWORK_DLLS = [
+    "ws2_32", "wsock32", "wininet", "winhttp", "urlmon", "iphlpapi", "dnsapi", "mswsock",
+    "netapi32", "wldap32", "wsnmp32", "rasapi32", "webio", "secur32", "schannel", "mpr",
+]
+# The registry is read, never written: the only registry calls the program may make.
+ALLOWED_REGISTRY_CALLS = {"RegOpenKeyExA", "RegQueryValueExA", "RegCloseKey"}
+REGISTRY_WRITES = re.compile(
+    rb"(Reg|SH|SHReg)(Set|Create|Delete|Restore|Load|UnLoad|Unload|Replace|Save|CopyTree|"
+    rb"RenameKey|FlushKey|OverridePredefKey|Write)[A-Za-z]*")
+
+failures = []
+
+
+def check(condition, what):
+    if condition:
+        print(f"ok   {what}")
+    else:
+        print(f"FAIL {what}")
+        failures.append(what)
+
+
+def resource_entries(pe, type_id):
+    if not hasattr(pe, "DIRECTORY_ENTRY_RESOURCE"):
+        return []
+    for entry in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+        if entry.id == type_id:
+            return entry.directory.entries
+    return []
+
+
+def resource_data(pe, name_entry):
+    data = name_entry.directory.entries[0].data.struct
+    return pe.get_data(data.OffsetToData, data.Size)
+
+
+def check_version(pe):
+    tables = {}
+    translations = []
+    for file_info in getattr(pe, "FileInfo", []):
+        for entry in file_info:
+            for table in getattr(entry, "StringTable", []):
+                tables[table.LangID.decode()] = {
+                    k.decode(): v.decode() for k, v in table.entries.items()}
+            for var in getattr(entry, "Var", []):
+                value = var.entry.get(b"Translation") or var.entry.get("Translation")
+                if value:
+                    translations.append([int(x, 16) for x in value.split()])
+    block = f"{LANGUAGE:04X}{CODE_PAGE:04X}"
+    check(list(tables) == [block], f"one string block, named {block} (found {list(tables)})")
+    strings = tables.get(block, {})
+    for name, expected in EXPECTED_STRINGS.items():
+        check(strings.get(name) == expected,
+              f"{name} is {expected!r} (found {strings.get(name)!r})")
+    check(translations == [[LANGUAGE, CODE_PAGE]],
+          f"Translation is 0x{LANGUAGE:04x},{CODE_PAGE} (found {translations})")
+
+    fixed = pe.VS_FIXEDFILEINFO[0] if getattr(pe, "VS_FIXEDFILEINFO", None) else None
+    check(fixed is not None, "fixed version info present")
+    if fixed is None:
+        return
+
+    def split(ms, ls):
+        return (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
+
+    file_version = split(fixed.FileVersionMS, fixed.FileVersionLS)
+    product_version = split(fixed.ProductVersionMS, fixed.ProductVersionLS)
+    check(file_version == EXPECTED_NUMERIC_VERSION, f"numeric FileVersion 1.1.0.0 ({file_version})")
+    check(product_version == EXPECTED_NUMERIC_VERSION,
+          f"numeric ProductVersion 1.1.0.0 ({product_version})")
+    check(fixed.FileType == 1, "file type VFT_APP")
+    check(fixed.FileFlags & fixed.FileFlagsMask == 0, "not flagged debug, prerelease or patched")
+
+
+def check_manifest(pe):
+    manifests = resource_entries(pe, pefile.RESOURCE_TYPE["RT_MANIFEST"])
+    check([m.id for m in manifests] == [1], "exactly one manifest, id 1 (CREATEPROCESS)")
+    if not manifests:
+        return
+    root = ET.fromstring(resource_data(pe, manifests[0]))
+
+    def find_all(local_name):
+        return [e for e in root.iter() if e.tag.rsplit("}", 1)[-1] == local_name]
+
+    levels = find_all("requestedExecutionLevel")
+    check(len(levels) == 1, "one requestedExecutionLevel")
+    if levels:
+        check(levels[0].get("level") == "asInvoker", "runs asInvoker (never asks to elevate)")
+        check(levels[0].get("uiAccess") == "false", "uiAccess false")
+
+    awareness = [e.text.strip() for e in find_all("dpiAwareness") if e.text]
+    modes = [m.strip() for m in awareness[0].split(",")] if awareness else []
+    check(modes[:1] == ["PerMonitorV2"] and len(modes) > 1,
+          f"dpiAwareness PerMonitorV2 first, with a fallback ({modes})")
+    aware = [e.text.strip().lower() for e in find_all("dpiAware") if e.text]
+    check(aware == ["true/pm"], f"dpiAware true/pm for older Windows ({aware})")
+
+    identity = [e for e in find_all("assemblyIdentity") if e.get("name") == "Ostrel"]
+    check(len(identity) == 1 and identity[0].get("version") == "1.1.0.0",
+          "own assembly identity Ostrel 1.1.0.0, matching the numeric version")
+
+    controls = [e for e in find_all("assemblyIdentity")
+                if e.get("name") == "Microsoft.Windows.Common-Controls"]
+    check(len(controls) == 1, "depends on Microsoft.Windows.Common-Controls")
+    if controls:
+        c = controls[0]
+        check(c.get("version") == "6.0.0.0" and c.get("type") == "win32" and
+              (c.get("publicKeyToken") or "").lower() == "6595b64144ccf1df",
+              "Common-Controls 6.0.0.0, win32, Microsoft's public key token")
+
+
+def check_image(pe, machine):
+    check(pe.FILE_HEADER.Machine == MACHINES[machine],
+          f"machine {machine} (found 0x{pe.FILE_HEADER.Machine:04x})")
+    check(pe.OPTIONAL_HEADER.Subsystem == pefile.SUBSYSTEM_TYPE["IMAGE_SUBSYSTEM_WINDOWS_GUI"],
+          f"GUI subsystem, no console (found {pe.OPTIONAL_HEADER.Subsystem})")
+    flags = pe.OPTIONAL_HEADER.DllCharacteristics
+    check(flags & 0x0040, "ASLR (DYNAMIC_BASE)")
+    check(flags & 0x0100, "DEP (NX_COMPAT)")
+    if machine == "amd64":
+        check(flags & 0x0020, "high-entropy ASLR")
+    # ASLR means nothing when the loader has no relocations to move the image with.
+    relocations = pe.OPTIONAL_HEADER.DATA_DIRECTORY[
+        pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_BASERELOC"]]
+    check(relocations.Size > 0 and not pe.FILE_HEADER.Characteristics & 0x0001,
+          "relocations kept, so the image can really move")
+    check(pe.FILE_HEADER.TimeDateStamp == 0, "no link time stamp (reproducible builds)")
+
+    groups = resource_entries(pe, pefile.RESOURCE_TYPE["RT_GROUP_ICON"])
+    check(len(groups) >= 1, "an icon group")
+    if groups:
+        data = resource_data(pe, groups[0])
+        count = int.from_bytes(data[4:6], "little")
+        sizes, ids = set(), set()
+        for i in range(count):
+            entry = data[6 + 14 * i: 6 + 14 * (i + 1)]
+            sizes.add(entry[0] or 256)
+            ids.add(int.from_bytes(entry[12:14], "little"))
+        icons = {e.id for e in resource_entries(pe, pefile.RESOURCE_TYPE["RT_ICON"])}
+        check(ids and ids <= icons, f"every icon the group names is there ({sorted(ids)})")
+        check({16, 32} <= sizes, f"small and large icon sizes, 16 and 32 ({sorted(sizes)})")
+
+
+def check_imports(pe, raw):
+    imports = {}
+    for entry in getattr(pe, "DIRECTORY_ENTRY_IMPORT", []):
+        names = {i.name.decode() if i.name else f"#{i.ordinal}" for i in entry.imports}
+        imports.setdefault(entry.dll.decode().lower(), set()).update(names)
+    print("imports: " + "; ".join(
+        f"{dll} ({len(names)})" for dll, names in sorted(imports.items())))
+    check(not getattr(pe, "DIRECTORY_ENTRY_DELAY_IMPORT", None), "no delay-loaded DLLs")
+    for dll in sorted(imports):
+        check(dll in ALLOWED_DLLS or ALLOWED_DLL_PATTERN.match(dll),
+              f"{dll} ships with Windows (allowed list)")
+    check({"kernel32.dll", "user32.dll"} <= set(imports), "imports kernel32 and user32")
+
+    advapi = sorted(imports.get("advapi32.dll", ()))
+    check(set(advapi) <= ALLOWED_REGISTRY_CALLS,
+          f"from advapi32 only registry open, query and close ({advapi})")
+    writes = sorted(n for names in imports.values() for n in names
+                    if REGISTRY_WRITES.fullmatch(n.encode()))
+    check(not writes, f"no registry-writing call imported ({writes})")
+
+    # A DLL or call named only in a string can still be loaded at run time (LoadLibrary,
+    # GetProcAddress): look at every byte, in both the narrow and the wide spelling.
+    lowered = raw.lower()
+    for dll in NETWORK_DLLS:
+        for spelling in (dll.encode(), dll.encode("utf-16-le")):
+            check(spelling not in lowered, f"no mention of {dll}, narrow or wide")
+    writes = sorted({m.group(0).decode() for m in REGISTRY_WRITES.finditer(raw)} |
+                    {m.group(0).decode() for m in REGISTRY_WRITES.finditer(raw.replace(b"\0", b""))
+                     if m.group(0).startswith((b"Reg", b"SH"))})
+    check(not writes, f"no registry-writing call named anywhere ({writes})")
+
+
+def main():
+    if len(sys.argv) != 4 or sys.argv[1] not in ("version", "manifest", "image", "imports") \
+            or sys.argv[2] not in MACHINES:
+        print(__doc__, file=sys.stderr)
+        return 2
+    aspect, machine, path = sys.argv[1:]
+    with open(path, "rb") as f:
+        raw = f.read()
+    pe = pefile.PE(data=raw)
+    print(f"{path}:")
+    if aspect == "version":
+        check_version(pe)
+    elif aspect == "manifest":
+        check_manifest(pe)
+    elif aspect == "image":
+        check_image(pe, machine)
+    else:
+        check_imports(pe, raw)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
