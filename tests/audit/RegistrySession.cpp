@@ -1,5 +1,6 @@
 // One ordinary session in ostrel's window, as a user would have it: Recover with the game's key
-// present, an edit of the box, Backup, Backup again, close. The caller compares the registry
+// present, an edit of the box, Backup, Backup again, a Backup that fails (another program holds
+// ostrel.txt open), close. The caller compares the registry
 // before and after; this program checks that the session really did what it says, so that an
 // unchanged registry cannot come from a session that never ran.
 #include "Driver.h"
@@ -36,6 +37,15 @@ int wmain(int argc, wchar_t** argv) {
         for (int backup = 0; backup < 2; ++backup) {
             const ui::MessageBoxView box = ostrel.Backup();
             Expect(box.text == L"ostrel.txt written!", "Backup confirms the file");
+        }
+        {
+            const HANDLE held = ::CreateFileW((directory + L"\\ostrel.txt").c_str(), GENERIC_READ,
+                                              0, nullptr, OPEN_EXISTING, 0, nullptr);
+            Expect(held != INVALID_HANDLE_VALUE, "another program holds ostrel.txt open");
+            const ui::MessageBoxView box = ostrel.Backup();
+            Expect(box.text.rfind(L"ostrel.txt could not be written.", 0) == 0,
+                   "Backup reports the failure");
+            ::CloseHandle(held);
         }
         const std::optional<DWORD> exitCode = ostrel.Close();
         Expect(exitCode == 0u, "closing the window ends the program cleanly");
