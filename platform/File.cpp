@@ -101,6 +101,8 @@ std::uint32_t WriteFileAtomically(const std::wstring& path, std::string_view byt
         error = MoveOver(tempPath, path);
     }
     if (error != ERROR_SUCCESS) {
+        // Best effort: the first error is what the user needs to hear about, and a temporary
+        // file that cannot be deleted now is harmless beside the intact backup.
         ::DeleteFileW(tempPath.c_str());
     }
     return error;

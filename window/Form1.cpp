@@ -66,18 +66,27 @@ SIZE WindowSizeAt(UINT dpi) {
     return platform::WindowSizeForClient(client, kStyle, kExStyle, dpi);
 }
 
-// Labels size themselves to their text, growing to the right from their left edge.
-SIZE LabelSize(HWND label, HFONT font) {
-    SIZE size{0, 0};
-    wchar_t text[128];
-    const int length = ::GetWindowTextW(label, text, static_cast<int>(std::size(text)));
+// A layout call that fails leaves a window the user cannot trust; it is reported like any other
+// failure nothing can handle.
+void Check(BOOL succeeded) {
+    if (!succeeded) {
+        FailWithLastError();
+    }
+}
+
+// Labels size themselves to their text, growing to the right from their left edge. Should the
+// text not be measurable, the label keeps the size it was laid out with.
+SIZE LabelSize(HWND label, HFONT font, const wchar_t* text, SIZE laidOut) {
+    SIZE size{};
+    bool measured = false;
     if (const HDC dc = ::GetDC(label)) {
         const HGDIOBJ old = ::SelectObject(dc, font);
-        ::GetTextExtentPoint32W(dc, text, length, &size);
+        measured =
+            old != nullptr && ::GetTextExtentPoint32W(dc, text, ::lstrlenW(text), &size) != FALSE;
         ::SelectObject(dc, old);
         ::ReleaseDC(label, dc);
     }
-    return size;
+    return measured ? size : laidOut;
 }
 
 // Fonts and positions follow the window's DPI, at creation and whenever it moves to a monitor
@@ -101,14 +110,15 @@ void ApplyDpi(State& state) {
         SIZE size{platform::TwipsToPixels(control.twips.right, dpi),
                   platform::TwipsToPixels(control.twips.bottom, dpi)};
         if (control.kind == Kind::Label) {
-            size = LabelSize(child, font);
+            size = LabelSize(child, font, control.text, size);
         }
-        ::SetWindowPos(child, nullptr, left, top, size.cx, size.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+        Check(::SetWindowPos(child, nullptr, left, top, size.cx, size.cy,
+                             SWP_NOZORDER | SWP_NOACTIVATE));
     }
     // The controls now use the new fonts; the old ones may go.
     state.controlFont = std::move(controlFont);
     state.labelFont = std::move(labelFont);
-    ::InvalidateRect(state.window, nullptr, TRUE);
+    Check(::InvalidateRect(state.window, nullptr, TRUE));
 }
 
 // Recover: show the game's key, or "Error", in the box, replacing whatever it held.
@@ -197,8 +207,8 @@ bool OnCreate(State& state) {
     state.dpi = platform::DpiForWindow(state.window);
     ApplyDpi(state);
     const SIZE size = WindowSizeAt(state.dpi);
-    ::SetWindowPos(state.window, nullptr, 0, 0, size.cx, size.cy,
-                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    Check(::SetWindowPos(state.window, nullptr, 0, 0, size.cx, size.cy,
+                         SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE));
     state.lastFocus = ::GetDlgItem(state.window, IDC_TEXT1);
     return true;
 }
@@ -208,8 +218,8 @@ void OnDpiChanged(State& state, UINT dpi, const RECT& suggested) {
     state.dpi = dpi;
     ApplyDpi(state);
     const SIZE size = WindowSizeAt(dpi);
-    ::SetWindowPos(state.window, nullptr, suggested.left, suggested.top, size.cx, size.cy,
-                   SWP_NOZORDER | SWP_NOACTIVATE);
+    Check(::SetWindowPos(state.window, nullptr, suggested.left, suggested.top, size.cx, size.cy,
+                         SWP_NOZORDER | SWP_NOACTIVATE));
 }
 
 // Focus leaves with the window and comes back to the control that had it.
@@ -300,8 +310,8 @@ int Run(HINSTANCE instance, int showCommand) {
     if (!window) {
         FailWithLastError();
     }
-    ::ShowWindow(window, showCommand);
-    ::UpdateWindow(window);
+    ::ShowWindow(window, showCommand); // returns the earlier visibility, not an error
+    Check(::UpdateWindow(window));
     ::SetFocus(::GetDlgItem(window, IDC_TEXT1));
 
     MSG message;
