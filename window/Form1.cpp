@@ -130,11 +130,20 @@ void OnRecover(State& state) {
     }
 }
 
+// The box's whole text. A read that fails must not pass for an empty box, which would save an
+// empty key and call it written.
 std::wstring BoxText(HWND window) {
     const HWND box = ::GetDlgItem(window, IDC_TEXT1);
-    std::wstring text(static_cast<size_t>(::GetWindowTextLengthW(box)) + 1, L'\0');
-    text.resize(
-        static_cast<size_t>(::GetWindowTextW(box, text.data(), static_cast<int>(text.size()))));
+    const int length = ::GetWindowTextLengthW(box);
+    if (length <= 0) {
+        return {};
+    }
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    const int copied = ::GetWindowTextW(box, text.data(), static_cast<int>(text.size()));
+    if (copied <= 0) {
+        FailWithLastError();
+    }
+    text.resize(static_cast<size_t>(copied));
     return text;
 }
 
