@@ -9,7 +9,7 @@ packages=(
   googletest                                # GoogleTest sources, cross-compiled with the tests
   wine wine64 fonts-wine                    # runs the x86_64 build and its tests; Wine's own UI fonts
   xvfb xauth x11-apps imagemagick           # a virtual display and screenshots of it
-  python3 python3-pefile icoutils           # reading the version block, manifest and imports back
+  python3 python3-pefile                    # reading the version block, manifest and imports back
   clang libclang-rt-14-dev clang-tidy clang-format cppcheck   # sanitizers, fuzzing and lint
 )
 
