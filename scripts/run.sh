@@ -25,18 +25,19 @@ echo "No display found: running a demo in a throwaway prefix with a sample key."
 rm -rf "$demo"
 mkdir -p "$demo/cwd"
 export WINEPREFIX="$demo/prefix"
+# The same throwaway prefix the tests use: one wineserver, Wine's fonts, windows left unmanaged
+# so that Wine draws the frame itself on a display with no window manager.
 exec xvfb-run -a -s "-screen 0 640x400x24" bash -s "$root" "$demo" <<'DEMO'
 set -euo pipefail
 root="$1" demo="$2"
-wine() { "$root/scripts/wine-run.sh" "$WINEPREFIX" "$@"; }
-wine reg add 'HKLM\SOFTWARE\Activision\Call of Duty 4' /v codkey /d 'DEMO7K2QXW4P9M3RTB8N' /f >/dev/null
-# Let Wine draw the window frame itself: a virtual display has no window manager to do it.
-wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null
+"$root/scripts/wine-prefix.sh" fresh "$WINEPREFIX"
+trap '"$root/scripts/wine-prefix.sh" stop "$WINEPREFIX"' EXIT
+"$root/scripts/wine-run.sh" "$WINEPREFIX" reg add 'HKLM\SOFTWARE\Activision\Call of Duty 4' \
+  /v codkey /d 'DEMO7K2QXW4P9M3RTB8N' /f >/dev/null
 (cd "$demo/cwd" && /usr/lib/wine/wine64 "$root/build/win64/ostrel.exe" &)
 read -r x y w h < <(cd "$demo/cwd" && /usr/lib/wine/wine64 "$root/build/win64/ostrel_demo.exe" | tr -d '\r')
 sleep 0.5
 import -window root -crop "${w}x${h}+${x}+${y}" +repage "$demo/ostrel-window.png"
-/usr/lib/wine/wineserver -k || true
 cp "$demo/ostrel-window.png" "$root/docs/ostrel-window.png"
 echo "Screenshot: $demo/ostrel-window.png (copied to docs/ostrel-window.png)"
 echo "Prefix:     $WINEPREFIX"

@@ -39,14 +39,19 @@ int wmain() {
     for (int tries = 0; tries < 100 && TextOf(box).empty(); ++tries) {
         ::Sleep(20);
     }
-    // Clear the caret blink and selection out of the picture.
-    ::SetFocus(nullptr);
+    if (TextOf(box).empty()) {
+        std::fputs("demo: Recover put nothing in the box\n", stderr);
+        return 1;
+    }
+    // The new text is painted before the screenshot is taken.
     ::RedrawWindow(window, nullptr, nullptr,
                    RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
     RECT rect{};
-    ::GetWindowRect(window, &rect);
+    if (!::GetWindowRect(window, &rect)) {
+        std::fputs("demo: the Ostrel window has no rectangle\n", stderr);
+        return 1;
+    }
     std::printf("%ld %ld %ld %ld\n", rect.left, rect.top, rect.right - rect.left,
                 rect.bottom - rect.top);
-    std::wprintf(L"%ls\n", TextOf(box).c_str());
     return 0;
 }

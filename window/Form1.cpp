@@ -125,9 +125,7 @@ void ApplyDpi(State& state) {
 void OnRecover(State& state) {
     std::wstring keyPath = kGameKeyPath; // a fresh copy: the reader rewrites the path it is given
     const std::optional<std::wstring> value = General::GetKeyValue(keyPath, kGameValueName);
-    if (!::SetDlgItemTextW(state.window, IDC_TEXT1, value.value_or(L"").c_str())) {
-        FailWithLastError();
-    }
+    Check(::SetDlgItemTextW(state.window, IDC_TEXT1, value.value_or(L"").c_str()));
 }
 
 // The box's whole text. A read that fails must not pass for an empty box, which would save an
@@ -290,7 +288,7 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     return ::DefWindowProcW(window, message, wParam, lParam);
 }
 
-bool RegisterWindowClass(HINSTANCE instance) {
+BOOL RegisterWindowClass(HINSTANCE instance) {
     WNDCLASSEXW windowClass{};
     windowClass.cbSize = sizeof(windowClass);
     windowClass.lpfnWndProc = WindowProc;
@@ -302,15 +300,13 @@ bool RegisterWindowClass(HINSTANCE instance) {
     windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
     windowClass.hbrBackground = static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH));
     windowClass.lpszClassName = kClassName;
-    return ::RegisterClassExW(&windowClass) != 0;
+    return ::RegisterClassExW(&windowClass) != 0 ? TRUE : FALSE;
 }
 
 } // namespace
 
 int Run(HINSTANCE instance, int showCommand) {
-    if (!RegisterWindowClass(instance)) {
-        FailWithLastError();
-    }
+    Check(RegisterWindowClass(instance));
     // Sized for the system DPI here; WM_CREATE corrects it for the monitor the window lands on.
     const SIZE size = WindowSizeAt(platform::DpiForWindow(nullptr));
     const HWND window = ::CreateWindowExW(kExStyle, kClassName, OSTREL_WIDEN(OSTREL_WINDOW_CAPTION),
