@@ -15,18 +15,95 @@ DWORD LastErrorOr(DWORD fallback) {
     return error != ERROR_SUCCESS ? error : fallback;
 }
 
-std::wstring Hex(DWORD value) {
-    wchar_t text[9];
-    ::wsprintfW(text, L"%08lx", value);
-    return text;
+// A 32-bit program without a UAC manifest runs virtualized, and a write it may not make would
+// land unseen in the user's VirtualStore. The backup goes where the user looks for it, or fails
+// plainly. Where the token knows no such switch (Windows XP, Wine) there is nothing to undo.
+class VirtualizationOff {
+  public:
+    VirtualizationOff() {
+        HANDLE token = nullptr;
+        if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY | TOKEN_ADJUST_DEFAULT,
+                                &token)) {
+            return;
+        }
+        token_.reset(token);
+        DWORD enabled = 0;
+        DWORD size = 0;
+        if (::GetTokenInformation(token, TokenVirtualizationEnabled, &enabled, sizeof(enabled),
+                                  &size) &&
+            enabled != 0) {
+            DWORD off = 0;
+            switched_ = ::SetTokenInformation(token, TokenVirtualizationEnabled, &off,
+                                              sizeof(off)) != FALSE;
+        }
+    }
+    ~VirtualizationOff() {
+        if (switched_) {
+            DWORD on = 1;
+            ::SetTokenInformation(token_.get(), TokenVirtualizationEnabled, &on, sizeof(on));
+        }
+    }
+    VirtualizationOff(const VirtualizationOff&) = delete;
+    VirtualizationOff& operator=(const VirtualizationOff&) = delete;
+
+  private:
+    UniqueKernelHandle token_;
+    bool switched_ = false;
+};
+
+// The file the bytes are meant for, behind any symbolic link, and what it is now.
+struct Target {
+    std::wstring path;
+    DWORD attributes = INVALID_FILE_ATTRIBUTES; // none: there is no file yet
+};
+
+DWORD FindTarget(const std::wstring& path, Target& target) {
+    target.path = path;
+    // Attribute access only, so that a program holding the file open does not stand in the way.
+    UniqueKernelHandle probe(::CreateFileW(
+        path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!probe) {
+        // Missing (a first backup), or beyond even an attribute read: then the name as given is
+        // all there is, and creating the new file reports whatever is wrong with its folder.
+        target.attributes = ::GetFileAttributesW(path.c_str());
+        return ERROR_SUCCESS;
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(probe.get(), &info)) {
+        return LastErrorOr(ERROR_OPEN_FAILED);
+    }
+    target.attributes = info.dwFileAttributes;
+    const DWORD flags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
+    const DWORD needed = ::GetFinalPathNameByHandleW(probe.get(), nullptr, 0, flags);
+    if (needed == 0) {
+        return LastErrorOr(ERROR_OPEN_FAILED);
+    }
+    std::wstring real(needed, L'\0');
+    const DWORD length = ::GetFinalPathNameByHandleW(probe.get(), real.data(), needed, flags);
+    if (length == 0 || length >= needed) {
+        return LastErrorOr(ERROR_OPEN_FAILED);
+    }
+    real.resize(length);
+    target.path = std::move(real);
+    return ERROR_SUCCESS;
 }
 
+bool Exists(const Target& target) {
+    return target.attributes != INVALID_FILE_ATTRIBUTES;
+}
+
+// No longer than the backup's own name, so wherever the backup fits, so does this.
 DWORD CreateTemporaryBeside(const std::wstring& path, std::wstring& tempPath,
                             UniqueKernelHandle& file) {
+    const size_t slash = path.find_last_of(L"\\/");
+    const std::wstring folder = slash == std::wstring::npos ? L"" : path.substr(0, slash + 1);
     // The name is new each try, so CREATE_NEW never opens somebody else's file.
-    const DWORD seed = ::GetTickCount();
+    const DWORD seed = ::GetTickCount() ^ (::GetCurrentProcessId() << 8);
     for (DWORD attempt = 0; attempt < 16; ++attempt) {
-        tempPath = path + L"." + Hex(::GetCurrentProcessId()) + Hex(seed + attempt) + L".tmp";
+        wchar_t name[16];
+        ::wsprintfW(name, L"~%05lx.tmp", static_cast<unsigned long>((seed + attempt) & 0xFFFFF));
+        tempPath = folder + name;
         file.reset(::CreateFileW(tempPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                  FILE_ATTRIBUTE_NORMAL, nullptr));
         if (file) {
@@ -56,14 +133,67 @@ DWORD WriteAll(HANDLE file, std::string_view bytes) {
     return ERROR_SUCCESS;
 }
 
+DWORD ReadAll(HANDLE file, std::string& bytes) {
+    char buffer[4096];
+    for (;;) {
+        DWORD got = 0;
+        if (!::ReadFile(file, buffer, sizeof(buffer), &got, nullptr)) {
+            return LastErrorOr(ERROR_READ_FAULT);
+        }
+        if (got == 0) {
+            return ERROR_SUCCESS;
+        }
+        bytes.append(buffer, got);
+    }
+}
+
+// The whole content of an open file becomes the bytes, and reaches the disk.
+DWORD Overwrite(HANDLE file, std::string_view bytes) {
+    LARGE_INTEGER start{};
+    if (!::SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) {
+        return LastErrorOr(ERROR_SEEK);
+    }
+    DWORD error = WriteAll(file, bytes);
+    if (error == ERROR_SUCCESS && !::SetEndOfFile(file)) {
+        error = LastErrorOr(ERROR_WRITE_FAULT);
+    }
+    if (error == ERROR_SUCCESS && !::FlushFileBuffers(file)) {
+        error = LastErrorOr(ERROR_WRITE_FAULT);
+    }
+    return error;
+}
+
+// For a folder that takes no new file: the older way, in place, with the old bytes held so that
+// a rewrite that fails part-way can be undone.
+DWORD RewriteInPlace(const std::wstring& path, std::string_view bytes) {
+    UniqueKernelHandle file(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                          FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        return LastErrorOr(ERROR_OPEN_FAILED);
+    }
+    std::string old;
+    DWORD error = ReadAll(file.get(), old);
+    if (error != ERROR_SUCCESS) {
+        return error;
+    }
+    error = Overwrite(file.get(), bytes);
+    if (error != ERROR_SUCCESS && Overwrite(file.get(), old) != ERROR_SUCCESS) {
+        error |= kEarlierContentLost;
+    }
+    if (!::CloseHandle(file.release()) && error == ERROR_SUCCESS) {
+        error = LastErrorOr(ERROR_WRITE_FAULT);
+    }
+    return error;
+}
+
 bool IsTransient(DWORD error) {
     return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
            error == ERROR_LOCK_VIOLATION;
 }
 
 // Virus scanners and indexers hold a freshly written file open for a moment; a short wait
-// usually outlasts them. A directory in the way also reads as access denied, so the waits stay
-// well under a second.
+// usually outlasts them. Directories and read-only files never get this far.
 DWORD MoveOver(const std::wstring& from, const std::wstring& to) {
     static constexpr DWORD kWaitsMs[] = {0, 10, 25, 50, 100, 200};
     DWORD error = ERROR_SUCCESS;
@@ -81,12 +211,30 @@ DWORD MoveOver(const std::wstring& from, const std::wstring& to) {
     return error;
 }
 
+// Hidden and system files stay so; read-only was refused before anything was written.
+constexpr DWORD kCarriedAttributes =
+    FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
 } // namespace
 
 std::uint32_t WriteFileAtomically(const std::wstring& path, std::string_view bytes) {
+    const VirtualizationOff virtualizationOff;
+    Target target;
+    DWORD error = FindTarget(path, target);
+    if (error != ERROR_SUCCESS) {
+        return error;
+    }
+    // Windows itself refuses to rename over either; Wine and Linux would quietly replace them.
+    if (Exists(target) &&
+        (target.attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+        return ERROR_ACCESS_DENIED;
+    }
     std::wstring tempPath;
     UniqueKernelHandle file;
-    DWORD error = CreateTemporaryBeside(path, tempPath, file);
+    error = CreateTemporaryBeside(target.path, tempPath, file);
+    if (error == ERROR_ACCESS_DENIED && Exists(target)) {
+        return RewriteInPlace(target.path, bytes);
+    }
     if (error != ERROR_SUCCESS) {
         return error;
     }
@@ -97,8 +245,13 @@ std::uint32_t WriteFileAtomically(const std::wstring& path, std::string_view byt
     if (!::CloseHandle(file.release()) && error == ERROR_SUCCESS) {
         error = LastErrorOr(ERROR_WRITE_FAULT);
     }
+    if (const DWORD carried = Exists(target) ? target.attributes & kCarriedAttributes : 0;
+        error == ERROR_SUCCESS && carried != 0 &&
+        !::SetFileAttributesW(tempPath.c_str(), carried | FILE_ATTRIBUTE_ARCHIVE)) {
+        error = LastErrorOr(ERROR_WRITE_FAULT);
+    }
     if (error == ERROR_SUCCESS) {
-        error = MoveOver(tempPath, path);
+        error = MoveOver(tempPath, target.path);
     }
     if (error != ERROR_SUCCESS) {
         // Best effort: the first error is what the user needs to hear about, and a temporary

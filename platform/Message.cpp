@@ -10,15 +10,21 @@ const wchar_t* const kApplicationTitle = OSTREL_WIDEN(OSTREL_APP_TITLE);
 
 namespace {
 
+HWND messageOwner = nullptr;
+
 void ShowBox(const std::wstring& prompt, UINT icon) {
-    // Modal to the window the user is working in, so no other command can run while a message is
-    // up; with no active window, task-modal disables every window of the thread instead.
-    const HWND owner = ::GetActiveWindow();
-    ::MessageBoxW(owner, prompt.c_str(), kApplicationTitle,
-                  MB_OK | icon | (owner ? 0 : MB_TASKMODAL));
+    // The main window, not whichever is active: a box shown while another box is up would
+    // otherwise belong to that box and outlive the window's own blocking. Without one, task-modal
+    // disables every window of the thread instead.
+    ::MessageBoxW(messageOwner, prompt.c_str(), kApplicationTitle,
+                  MB_OK | icon | (messageOwner ? 0 : MB_TASKMODAL));
 }
 
 } // namespace
+
+void SetMessageOwner(HWND window) {
+    messageOwner = window;
+}
 
 void ShowMessage(const std::wstring& prompt) {
     ShowBox(prompt, 0);
@@ -60,6 +66,11 @@ void ReportUnhandledError(std::uint32_t number, const std::wstring& description)
     std::wstring text = L"Unexpected error " + Decimal(number) + L":\n\n" +
                         (description.empty() ? DescribeError(number) : description);
     text += L"\n\nThe program will now close.";
+    // A window that failed to start has already asked to quit; the pending WM_QUIT would end the
+    // box's own message loop before the user ever saw it.
+    MSG pending;
+    while (::PeekMessageW(&pending, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+    }
     ShowBox(text, MB_ICONERROR);
     ::ExitProcess(number != 0 ? number : 1);
 }

@@ -4,10 +4,17 @@
 #include <cstdint>
 #include <string>
 
+// The window handle's own type, named so that this header stays free of <windows.h>.
+struct HWND__;
+
 namespace platform {
 
 // The application title captions every message box.
 extern const wchar_t* const kApplicationTitle;
+
+// From now on every box belongs to this window and blocks it, whichever window happens to be
+// active; with none (nullptr), a box blocks every window of the thread.
+void SetMessageOwner(HWND__* window);
 
 // Modal box with one OK button and no icon; a line feed in the prompt starts a new line.
 void ShowMessage(const std::wstring& prompt);

@@ -1,6 +1,7 @@
 #include "window/Form1.h"
 
 #include "platform/Dpi.h"
+#include "platform/File.h"
 #include "platform/Handle.h"
 #include "platform/Message.h"
 #include "platform/Version.h"
@@ -49,10 +50,18 @@ struct State {
     platform::UniqueFont controlFont;
     platform::UniqueFont labelFont;
     HWND lastFocus = nullptr;
+    // A click that reaches the window while a command's message box is up (one posted, or
+    // queued before the box) must not start a second command inside the first.
+    bool commandRunning = false;
 };
 
 State* StateOf(HWND window) {
     return reinterpret_cast<State*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+}
+
+DWORD LastErrorOr(DWORD fallback) {
+    const DWORD error = ::GetLastError();
+    return error != ERROR_SUCCESS ? error : fallback;
 }
 
 [[noreturn]] void FailWithLastError() {
@@ -66,13 +75,18 @@ SIZE WindowSizeAt(UINT dpi) {
     return platform::WindowSizeForClient(client, kStyle, kExStyle, dpi);
 }
 
-// A layout call that fails leaves a window the user cannot trust; it is reported like any other
+// Without its class, window or fonts the program cannot go on; it is reported like any other
 // failure nothing can handle.
 void Check(BOOL succeeded) {
     if (!succeeded) {
         FailWithLastError();
     }
 }
+
+// Placing and repainting only change how the window looks; a failure there must not end the
+// program and take a key the user typed with it. Windows repaints and re-lays out on its own
+// occasions anyway.
+void Cosmetic(BOOL) {}
 
 // Labels size themselves to their text, growing to the right from their left edge. Should the
 // text not be measurable, the label keeps the size it was laid out with.
@@ -112,13 +126,13 @@ void ApplyDpi(State& state) {
         if (control.kind == Kind::Label) {
             size = LabelSize(child, font, control.text, size);
         }
-        Check(::SetWindowPos(child, nullptr, left, top, size.cx, size.cy,
-                             SWP_NOZORDER | SWP_NOACTIVATE));
+        Cosmetic(::SetWindowPos(child, nullptr, left, top, size.cx, size.cy,
+                                SWP_NOZORDER | SWP_NOACTIVATE));
     }
     // The controls now use the new fonts; the old ones may go.
     state.controlFont = std::move(controlFont);
     state.labelFont = std::move(labelFont);
-    Check(::InvalidateRect(state.window, nullptr, TRUE));
+    Cosmetic(::InvalidateRect(state.window, nullptr, TRUE));
 }
 
 // Recover: show the game's key, or "Error", in the box, replacing whatever it held.
@@ -128,42 +142,61 @@ void OnRecover(State& state) {
     Check(::SetDlgItemTextW(state.window, IDC_TEXT1, value.value_or(L"").c_str()));
 }
 
-// The box's whole text. A read that fails must not pass for an empty box, which would save an
-// empty key and call it written.
-std::wstring BoxText(HWND window) {
+// The box's whole text, or the error that kept it from being read. A read that fails must not
+// pass for an empty box, which would save an empty key and call it written.
+DWORD ReadBoxText(HWND window, std::wstring& text) {
+    text.clear();
     const HWND box = ::GetDlgItem(window, IDC_TEXT1);
+    if (!box) {
+        return LastErrorOr(ERROR_INVALID_WINDOW_HANDLE);
+    }
+    ::SetLastError(ERROR_SUCCESS);
     const int length = ::GetWindowTextLengthW(box);
     if (length <= 0) {
-        return {};
+        return length == 0 ? LastErrorOr(ERROR_SUCCESS) : LastErrorOr(ERROR_READ_FAULT);
     }
-    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    text.assign(static_cast<size_t>(length) + 1, L'\0');
     const int copied = ::GetWindowTextW(box, text.data(), static_cast<int>(text.size()));
     if (copied <= 0) {
-        FailWithLastError();
+        text.clear();
+        return LastErrorOr(ERROR_READ_FAULT);
     }
     text.resize(static_cast<size_t>(copied));
-    return text;
+    return ERROR_SUCCESS;
+}
+
+// What the user is told about the file after a failed Backup.
+const wchar_t* AfterFailure(std::uint32_t error) {
+    if ((error & platform::kEarlierContentLost) != 0) {
+        return L"The folder takes no new file, so ostrel.txt was rewritten in place; that failed "
+               L"and its earlier content could not be put back. The key is still in the box.";
+    }
+    return L"Any earlier ostrel.txt is unchanged, and the key is still in the box.";
 }
 
 // Backup: save the box as it stands. A failure keeps the window, the box and any earlier backup
 // as they were, so the user can try elsewhere or copy the key by hand.
 void OnBackup(State& state) {
-    const std::uint32_t error = BackupFile::Write(BoxText(state.window));
-    if (error == 0) {
+    std::wstring text;
+    std::uint32_t error = ReadBoxText(state.window, text);
+    if (error == ERROR_SUCCESS) {
+        error = BackupFile::Write(text);
+    }
+    if (error == ERROR_SUCCESS) {
         platform::ShowMessage(L"ostrel.txt written!");
         return;
     }
     platform::ShowErrorMessage(L"ostrel.txt could not be written.\n\n" +
-                               platform::ErrorLine(error) +
-                               L"\n\nAny earlier ostrel.txt is unchanged, and the key is still in "
-                               L"the box.");
+                               platform::ErrorLine(error & ~platform::kEarlierContentLost) +
+                               L"\n\n" + AfterFailure(error));
 }
 
 // Commands run to completion on this thread; whatever they throw ends here, not in user32.
 void OnCommand(State& state, int id, int code) {
-    if (code != BN_CLICKED) {
+    if (code != BN_CLICKED || state.commandRunning) {
         return;
     }
+    state.commandRunning = true;
     try {
         if (id == IDC_COMMAND1) {
             OnRecover(state);
@@ -175,6 +208,7 @@ void OnCommand(State& state, int id, int code) {
     } catch (...) {
         platform::ReportUnhandledError(ERROR_INTERNAL_ERROR, {});
     }
+    state.commandRunning = false;
 }
 
 HWND CreateControl(const State& state, const ControlLayout& control) {
@@ -203,10 +237,12 @@ HWND CreateControl(const State& state, const ControlLayout& control) {
 }
 
 // Creates the controls at the window's own DPI and fits the window around them.
-bool OnCreate(State& state) {
+void OnCreate(State& state) {
     for (const ControlLayout& control : kControls) {
         if (!CreateControl(state, control)) {
-            return false;
+            // Reported here, while the error is still the control's and before the failed
+            // window's clean-up has asked the program to quit.
+            FailWithLastError();
         }
     }
     // The edit control stops at 30,000 characters unless told otherwise; the box has no limit.
@@ -214,10 +250,12 @@ bool OnCreate(State& state) {
     state.dpi = platform::DpiForWindow(state.window);
     ApplyDpi(state);
     const SIZE size = WindowSizeAt(state.dpi);
-    Check(::SetWindowPos(state.window, nullptr, 0, 0, size.cx, size.cy,
-                         SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE));
+    Cosmetic(::SetWindowPos(state.window, nullptr, 0, 0, size.cx, size.cy,
+                            SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE));
+    // The box takes the focus when the window is first activated, and only then: a window
+    // started minimised or inactive stays so.
     state.lastFocus = ::GetDlgItem(state.window, IDC_TEXT1);
-    return true;
+    platform::SetMessageOwner(state.window);
 }
 
 // Moved to a monitor with another scale: take the new DPI and the place Windows suggests.
@@ -225,8 +263,8 @@ void OnDpiChanged(State& state, UINT dpi, const RECT& suggested) {
     state.dpi = dpi;
     ApplyDpi(state);
     const SIZE size = WindowSizeAt(dpi);
-    Check(::SetWindowPos(state.window, nullptr, suggested.left, suggested.top, size.cx, size.cy,
-                         SWP_NOZORDER | SWP_NOACTIVATE));
+    Cosmetic(::SetWindowPos(state.window, nullptr, suggested.left, suggested.top, size.cx, size.cy,
+                            SWP_NOZORDER | SWP_NOACTIVATE));
 }
 
 // Focus leaves with the window and comes back to the control that had it.
@@ -264,7 +302,8 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         delete state;
         break;
     case WM_CREATE:
-        return OnCreate(*state) ? 0 : -1;
+        OnCreate(*state);
+        return 0;
     case WM_COMMAND:
         OnCommand(*state, LOWORD(wParam), HIWORD(wParam));
         return 0;
@@ -280,6 +319,7 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         OnDpiChanged(*state, HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
         return 0;
     case WM_DESTROY:
+        platform::SetMessageOwner(nullptr);
         ::PostQuitMessage(0);
         return 0;
     default:
@@ -316,8 +356,7 @@ int Run(HINSTANCE instance, int showCommand) {
         FailWithLastError();
     }
     ::ShowWindow(window, showCommand); // returns the earlier visibility, not an error
-    Check(::UpdateWindow(window));
-    ::SetFocus(::GetDlgItem(window, IDC_TEXT1));
+    Cosmetic(::UpdateWindow(window));
 
     MSG message;
     for (;;) {
