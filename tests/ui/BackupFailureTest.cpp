@@ -28,6 +28,20 @@ TEST(BackupFailure, ReportsADirectoryInTheWay) {
     EXPECT_EQ(ui::ReadBytes(folder + L"\\inside.txt"), kOldBackup);
 }
 
+TEST(BackupFailure, RefusesAReadOnlyBackup) {
+    TempDir dir;
+    const std::wstring file = dir.File(L"ostrel.txt");
+    ui::WriteBytes(file, kOldBackup);
+    ASSERT_TRUE(::SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY));
+    Ostrel ostrel(dir.Path());
+    ostrel.SetBoxText(L"NEW-KEY");
+    const ui::MessageBoxView box = ui::ExpectFailedBackup(ostrel, dir.Path());
+    EXPECT_NE(box.text.find(L"Error 5: "), std::wstring::npos) << "access denied expected";
+    EXPECT_EQ(ui::ReadBytes(file), kOldBackup);
+    EXPECT_TRUE(::GetFileAttributesW(file.c_str()) & FILE_ATTRIBUTE_READONLY);
+    ::SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL); // so that the folder can go
+}
+
 TEST(BackupFailure, ReportsAFileHeldOpenByAnotherProgramThenSucceedsOnceReleased) {
     TempDir dir;
     const std::wstring file = dir.File(L"ostrel.txt");

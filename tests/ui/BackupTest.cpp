@@ -97,6 +97,32 @@ TEST_F(Backup, ReplacesABackupFromAnEarlierRun) {
     EXPECT_EQ(Saved(), kHeader + "NEW\r\n");
 }
 
+TEST_F(Backup, KeepsAHiddenBackupHidden) {
+    const std::wstring file = dir_.File(L"ostrel.txt");
+    ui::WriteBytes(file, kHeader + "OLD\r\n");
+    ASSERT_TRUE(::SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_HIDDEN));
+    Ostrel ostrel(dir_.Path());
+    ostrel.SetBoxText(L"NEW");
+    BackUp(ostrel);
+    EXPECT_EQ(Saved(), kHeader + "NEW\r\n");
+    EXPECT_TRUE(::GetFileAttributesW(file.c_str()) & FILE_ATTRIBUTE_HIDDEN);
+}
+
+TEST_F(Backup, IgnoresAClickThatArrivesWhileItsBoxIsUp) {
+    Ostrel ostrel(dir_.Path());
+    ostrel.SetBoxText(L"ONCE");
+    // Both queued before the first runs: the second reaches the window inside the box's loop.
+    ASSERT_TRUE(::PostMessageW(ostrel.Control(103), BM_CLICK, 0, 0));
+    ASSERT_TRUE(::PostMessageW(ostrel.Control(103), BM_CLICK, 0, 0));
+    const ui::MessageBoxView box = ui::WaitForMessageBox(ostrel.Proc().Id());
+    EXPECT_EQ(::GetWindow(box.box, GW_OWNER), ostrel.Window());
+    EXPECT_FALSE(ui::WaitUntil([&] { return ui::CountMessageBoxes(ostrel.Proc().Id()) > 1; }, 500));
+    ui::DismissMessageBox(box);
+    EXPECT_FALSE(
+        ui::WaitUntil([&] { return ui::FindMessageBox(ostrel.Proc().Id()) != nullptr; }, 500));
+    EXPECT_EQ(Saved(), kHeader + "ONCE\r\n");
+}
+
 TEST_F(Backup, SavesTheRecoveredKey) {
     ui::game_key::SetValue(L"RECOVERED-KEY-0001");
     Ostrel ostrel(dir_.Path());

@@ -153,9 +153,14 @@ RECT ChildRect(HWND child) {
     return rect;
 }
 
-Process::Process(const std::wstring& exe, const std::wstring& currentDirectory) {
+Process::Process(const std::wstring& exe, const std::wstring& currentDirectory,
+                 std::optional<WORD> showCommand) {
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
+    if (showCommand) {
+        startup.dwFlags = STARTF_USESHOWWINDOW;
+        startup.wShowWindow = *showCommand;
+    }
     std::wstring commandLine = L"\"" + exe + L"\"";
     if (!::CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                           currentDirectory.c_str(), &startup, &info_)) {
@@ -195,6 +200,32 @@ void Process::Terminate() {
 
 HWND FindMessageBox(DWORD processId) {
     return FindTopLevel(processId, L"#32770");
+}
+
+namespace {
+
+struct BoxCount {
+    DWORD processId;
+    int count;
+};
+
+BOOL CALLBACK CountBox(HWND window, LPARAM param) {
+    auto* boxes = reinterpret_cast<BoxCount*>(param);
+    DWORD processId = 0;
+    ::GetWindowThreadProcessId(window, &processId);
+    if (processId == boxes->processId && ::IsWindowVisible(window) &&
+        ClassOf(window) == L"#32770") {
+        ++boxes->count;
+    }
+    return TRUE;
+}
+
+} // namespace
+
+int CountMessageBoxes(DWORD processId) {
+    BoxCount boxes{processId, 0};
+    ::EnumWindows(CountBox, reinterpret_cast<LPARAM>(&boxes));
+    return boxes.count;
 }
 
 MessageBoxView WaitForMessageBox(DWORD processId, DWORD timeoutMs) {
@@ -246,8 +277,8 @@ void DismissMessageBox(const MessageBoxView& view) {
     }
 }
 
-Ostrel::Ostrel(const std::wstring& currentDirectory)
-    : process_(WinePath(OSTREL_EXE), currentDirectory) {
+Ostrel::Ostrel(const std::wstring& currentDirectory, std::optional<WORD> showCommand)
+    : process_(WinePath(OSTREL_EXE), currentDirectory, showCommand) {
     // Idle means its thread has reached the message loop, so start-up has run to its end.
     if (!process_.WaitForInputIdle()) {
         Fail("ostrel.exe never became idle");

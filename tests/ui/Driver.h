@@ -30,7 +30,9 @@ RECT ChildRect(HWND child);
 // A started process; ended (forcibly, if it is still running) when this goes.
 class Process {
   public:
-    Process(const std::wstring& exe, const std::wstring& currentDirectory);
+    // showCommand, when given, is what a shortcut's "Run:" setting would pass (SW_SHOWMINNOACTIVE).
+    Process(const std::wstring& exe, const std::wstring& currentDirectory,
+            std::optional<WORD> showCommand = std::nullopt);
     ~Process();
     Process(const Process&) = delete;
     Process& operator=(const Process&) = delete;
@@ -62,13 +64,16 @@ struct MessageBoxView {
 MessageBoxView WaitForMessageBox(DWORD processId, DWORD timeoutMs = kTimeoutMs);
 // Any message box of the process that is up now.
 HWND FindMessageBox(DWORD processId);
+// How many message boxes of the process are up now.
+int CountMessageBoxes(DWORD processId);
 // Clicks the box's OK button and waits until the box is gone.
 void DismissMessageBox(const MessageBoxView& view);
 
 // ostrel.exe started in the given current directory, with its main window up.
 class Ostrel {
   public:
-    explicit Ostrel(const std::wstring& currentDirectory);
+    explicit Ostrel(const std::wstring& currentDirectory,
+                    std::optional<WORD> showCommand = std::nullopt);
     // Closes the window; the process is ended forcibly if that does not end it.
     ~Ostrel();
 

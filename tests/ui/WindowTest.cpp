@@ -195,6 +195,17 @@ TEST(MainWindow, OpensWithFocusInTheBox) {
     EXPECT_EQ(ostrel.Focus(), ostrel.Control(kText1));
 }
 
+TEST(MainWindow, StartedMinimisedWithoutActivationStaysSo) {
+    TempDir dir;
+    Ostrel ostrel(dir.Path(), SW_SHOWMINNOACTIVE);
+    EXPECT_TRUE(::IsIconic(ostrel.Window()));
+    GUITHREADINFO info{};
+    info.cbSize = sizeof(info);
+    ASSERT_TRUE(::GetGUIThreadInfo(ostrel.ThreadId(), &info));
+    EXPECT_NE(info.hwndActive, ostrel.Window());
+    EXPECT_NE(::GetForegroundWindow(), ostrel.Window());
+}
+
 TEST(MainWindow, TabCyclesThroughBoxAndButtonsOnly) {
     TempDir dir;
     Ostrel ostrel(dir.Path());
