@@ -34,8 +34,14 @@ NETWORK_DLLS = [
     "ws2_32", "wsock32", "wininet", "winhttp", "urlmon", "iphlpapi", "dnsapi", "mswsock",
     "netapi32", "wldap32", "wsnmp32", "rasapi32", "webio", "secur32", "schannel", "mpr",
 ]
-# The registry is read, never written: the only registry calls the program may make.
+# The registry is read, never written: the only registry calls the program may make. The token
+# calls switch virtualization off for the backup's write, on the process's own token only.
 ALLOWED_REGISTRY_CALLS = {"RegOpenKeyExA", "RegQueryValueExA", "RegCloseKey"}
+ALLOWED_ADVAPI_CALLS = ALLOWED_REGISTRY_CALLS | {
+    "OpenProcessToken", "GetTokenInformation", "SetTokenInformation"}
+# Words that make Windows treat a 32-bit program without a UAC manifest as an installer, and ask
+# to elevate it.
+INSTALLER_WORDS = re.compile(r"setup|install|update|patch", re.IGNORECASE)
 REGISTRY_WRITES = re.compile(
     rb"(Reg|SH|SHReg)(Set|Create|Delete|Restore|Load|UnLoad|Unload|Replace|Save|CopyTree|"
     rb"RenameKey|FlushKey|OverridePredefKey|Write)[A-Za-z]*")
@@ -83,6 +89,9 @@ def check_version(pe):
     for name, expected in EXPECTED_STRINGS.items():
         check(strings.get(name) == expected,
               f"{name} is {expected!r} (found {strings.get(name)!r})")
+    flagged = sorted(f"{name}={value!r}" for table in tables.values()
+                     for name, value in table.items() if INSTALLER_WORDS.search(value))
+    check(not flagged, f"no version string names an installer word ({flagged})")
     check(translations == [[LANGUAGE, CODE_PAGE]],
           f"Translation is 0x{LANGUAGE:04x},{CODE_PAGE} (found {translations})")
 
@@ -113,11 +122,13 @@ def check_manifest(pe):
     def find_all(local_name):
         return [e for e in root.iter() if e.tag.rsplit("}", 1)[-1] == local_name]
 
-    levels = find_all("requestedExecutionLevel")
-    check(len(levels) == 1, "one requestedExecutionLevel")
-    if levels:
-        check(levels[0].get("level") == "asInvoker", "runs asInvoker (never asks to elevate)")
-        check(levels[0].get("uiAccess") == "false", "uiAccess false")
+    # A 32-bit game of its era runs virtualized and may find its key in the VirtualStore; with
+    # no execution level Ostrel reads the registry through the same view.
+    levels = find_all("requestedExecutionLevel") + find_all("trustInfo")
+    check(not levels, "no trustInfo or requestedExecutionLevel (virtualized like the game)")
+    descriptions = [e.text or "" for e in find_all("description")]
+    check(not any(INSTALLER_WORDS.search(d) for d in descriptions),
+          f"no installer word in the description ({descriptions})")
 
     awareness = [e.text.strip() for e in find_all("dpiAwareness") if e.text]
     modes = [m.strip() for m in awareness[0].split(",")] if awareness else []
@@ -186,8 +197,9 @@ def check_imports(pe, raw):
     check({"kernel32.dll", "user32.dll"} <= set(imports), "imports kernel32 and user32")
 
     advapi = sorted(imports.get("advapi32.dll", ()))
-    check(set(advapi) <= ALLOWED_REGISTRY_CALLS,
-          f"from advapi32 only registry open, query and close ({advapi})")
+    check(set(advapi) <= ALLOWED_ADVAPI_CALLS,
+          f"from advapi32 only registry open, query and close, and the own token's switch "
+          f"({advapi})")
     writes = sorted(n for names in imports.values() for n in names
                     if REGISTRY_WRITES.fullmatch(n.encode()))
     check(not writes, f"no registry-writing call imported ({writes})")
