@@ -1,8 +1,9 @@
 # The two commands a newcomer needs; each does all the set-up on a fresh Debian 12 machine.
 #   make run   opens Ostrel (under Wine here), or shows a recorded demo when there is no display
+#   make screenshot   refreshes docs/ostrel-window.png from that demo
 #   make test  installs, builds both presets and the host checks, and runs every test
 
-.PHONY: run test build build-host bootstrap clean
+.PHONY: run screenshot test build build-host bootstrap clean
 
 bootstrap:
 	./scripts/bootstrap.sh
@@ -19,8 +20,12 @@ build-host: bootstrap
 	cmake --preset host-asan
 	cmake --build --preset host-asan
 
-run: build
+# Builds only what it runs, not the tests.
+run: bootstrap
 	./scripts/run.sh
+
+screenshot: bootstrap
+	./scripts/run.sh --screenshot
 
 test: build build-host
 	./scripts/test.sh
