@@ -1,7 +1,7 @@
 // Backups in folders only the Linux side can set up, each run alone by its wrapper script, which
 // passes the folder as a Linux path: a real full disk (with-full-disk.sh, a tiny tmpfs with an
-// earlier ostrel.txt on it), a symbolic link and a folder closed to new files
-// (with-linux-files.sh).
+// earlier ostrel.txt on it), a symbolic link and a folder closed to new files, on a disk with
+// room or without (with-linux-files.sh).
 #include "FailedBackup.h"
 
 #include <gtest/gtest.h>
@@ -76,4 +76,23 @@ TEST(BackupFailure, RewritesInPlaceWhereTheFolderTakesNoNewFile) {
     EXPECT_EQ(box.text, L"ostrel.txt written!");
     EXPECT_EQ(ui::ReadBytes(file), kHeader + "IN-PLACE\r\n");
     EXPECT_EQ(ui::ListDirectory(dir), std::vector<std::wstring>{L"ostrel.txt"});
+}
+
+// The same folder on a full disk: the rewrite in place runs out of space part-way through, and
+// the earlier backup must come back whole.
+TEST(BackupFailure, PutsTheEarlierBackupBackWhenRewritingInPlaceRunsOutOfSpace) {
+    const char* linuxDir = std::getenv("OSTREL_LOCKED_FULL_DIR");
+    if (!linuxDir) {
+        GTEST_SKIP() << "run through with-linux-files.sh";
+    }
+    const std::wstring dir = ui::WinePath(linuxDir);
+    const std::wstring file = dir + L"\\ostrel.txt";
+    ASSERT_EQ(ui::ReadBytes(file), kOldBackup);
+
+    ui::Ostrel ostrel(dir);
+    ostrel.SetBoxText(std::wstring(6000, L'K')); // more than the page the old file holds
+    const ui::MessageBoxView box = ui::ExpectFailedBackup(ostrel, dir);
+    EXPECT_NE(box.text.find(L"Error 112: "), std::wstring::npos) << "disk full expected";
+    EXPECT_NE(box.text.find(L"Any earlier ostrel.txt is unchanged"), std::wstring::npos);
+    EXPECT_EQ(ui::ReadBytes(file), kOldBackup);
 }

@@ -7,12 +7,16 @@
 #            write (OSTREL_LOCKED_DIR). Root writes anywhere, so the test runs as that user, in a
 #            prefix of its own (Wine insists on that), made on first use and kept. Needs root to
 #            create the user and switch to it; without it the test is skipped (exit 77).
+#   locked-full  the same folder on a tiny tmpfs with no room left (OSTREL_LOCKED_FULL_DIR).
 set -euo pipefail
 kind="$1" wine_run="$2" prefix="$3" driver="$4" test="$5"
 old=$'Ostrel v1.1\r\nhttps://ostrel.example.org\r\n====================================\r\nOLD-KEY-KEEP-ME\r\n'
 
 dir="$(mktemp -d "${TMPDIR:-/tmp}/ostrel-$kind.XXXXXX")"
-cleanup() { rm -rf "$dir"; }
+cleanup() {
+  umount "$dir" 2>/dev/null || true
+  rm -rf "$dir"
+}
 trap cleanup EXIT
 
 run_test() {
@@ -34,7 +38,7 @@ case "$kind" in
     OSTREL_SYMLINK_DIR="$dir" run_test "$wine_run" "$prefix" "$driver"
     [ -L "$dir/ostrel.txt" ] || { echo "ostrel.txt is no longer a symbolic link"; exit 1; }
     ;;
-  locked)
+  locked | locked-full)
     if [ "$(id -u)" -ne 0 ]; then
       echo "cannot run as another user (needs root): skipped"
       exit 77
@@ -56,12 +60,19 @@ case "$kind" in
       "${as_user[@]}" "$wine_run" "$user_prefix" reg add 'HKCU\Software\Wine\X11 Driver' \
         /v Managed /d N /f </dev/null >/dev/null 2>&1
     fi
+    variable=OSTREL_LOCKED_DIR
+    if [ "$kind" = locked-full ]; then
+      variable=OSTREL_LOCKED_FULL_DIR
+      mount -t tmpfs -o size=64k,mode=0755 tmpfs "$dir"
+    fi
     printf '%s' "$old" >"$dir/ostrel.txt"
     chown "$user" "$dir/ostrel.txt"
     chmod 0644 "$dir/ostrel.txt"
+    # Every block taken: ostrel.txt can be rewritten within its own page, but grow no further.
+    [ "$kind" = locked ] || dd if=/dev/zero of="$dir/filler" bs=4096 2>/dev/null || true
     chmod 0555 "$dir"
-    run_test "${as_user[@]}" OSTREL_LOCKED_DIR="$dir" "$wine_run" "$user_prefix" "$driver"
+    run_test "${as_user[@]}" "$variable=$dir" "$wine_run" "$user_prefix" "$driver"
     chmod 0755 "$dir"
     ;;
-  *) echo "usage: $0 symlink|locked WINE_RUN PREFIX DRIVER TEST" >&2; exit 2 ;;
+  *) echo "usage: $0 symlink|locked|locked-full WINE_RUN PREFIX DRIVER TEST" >&2; exit 2 ;;
 esac
