@@ -48,6 +48,11 @@ case "$kind" in
     id -u "$user" >/dev/null 2>&1 ||
       useradd --system --home-dir "$home" --create-home --shell /usr/sbin/nologin "$user"
     user_prefix="$prefix-$user"
+    # A build tree inside a private folder (/root, say) is out of that user's reach.
+    if ! runuser -u "$user" -- test -r "$driver" -a -x "$(dirname "$prefix")"; then
+      echo "the build tree cannot be read by other users: skipped"
+      exit 77
+    fi
     as_user=(runuser -u "$user" -- env HOME="$home" WINEPREFIX="$user_prefix" WINEDEBUG=-all
              DISPLAY="${DISPLAY:-}" XAUTHORITY="$dir.auth")
     # The virtual display admits whoever holds its cookie.
