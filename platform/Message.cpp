@@ -10,22 +10,22 @@ const wchar_t* const kApplicationTitle = OSTREL_WIDEN(OSTREL_APP_TITLE);
 
 namespace {
 
-void ShowBox(const std::wstring& prompt, UINT icon) {
+void ShowBox(const wchar_t* prompt, UINT icon) {
     // Modal to the window the user is working in, so no other command can run while a message is
     // up; with no active window, task-modal disables every window of the thread instead.
     const HWND owner = ::GetActiveWindow();
-    ::MessageBoxW(owner, prompt.c_str(), kApplicationTitle,
+    ::MessageBoxW(owner, prompt, kApplicationTitle,
                   MB_OK | icon | (owner ? 0 : MB_TASKMODAL));
 }
 
 } // namespace
 
 void ShowMessage(const std::wstring& prompt) {
-    ShowBox(prompt, 0);
+    ShowBox(prompt.c_str(), 0);
 }
 
 void ShowErrorMessage(const std::wstring& prompt) {
-    ShowBox(prompt, MB_ICONERROR);
+    ShowBox(prompt.c_str(), MB_ICONERROR);
 }
 
 std::wstring DescribeError(std::uint32_t number) {
@@ -57,9 +57,23 @@ std::wstring ErrorLine(std::uint32_t number) {
 }
 
 void ReportUnhandledError(std::uint32_t number, const std::wstring& description) {
-    std::wstring text = L"Unexpected error " + Decimal(number) + L":\n\n" +
-                        (description.empty() ? DescribeError(number) : description);
-    text += L"\n\nThe program will now close.";
+    // Built on the stack: this also reports running out of memory, when nothing may be allocated.
+    wchar_t systemText[512] = L"";
+    const wchar_t* said = description.c_str();
+    if (description.empty()) {
+        DWORD end =
+            ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                             number, 0, systemText, 512, nullptr);
+        while (end > 0 && (systemText[end - 1] == L'\r' || systemText[end - 1] == L'\n' ||
+                           systemText[end - 1] == L' ')) {
+            systemText[--end] = L'\0';
+        }
+        said = end > 0 ? systemText : L"Unknown error.";
+    }
+    // wsprintfW writes at most 1024 characters, terminator included.
+    wchar_t text[1024];
+    ::wsprintfW(text, L"Unexpected error %lu:\n\n%.900s\n\nThe program will now close.",
+                static_cast<unsigned long>(number), said);
     ShowBox(text, MB_ICONERROR);
     ::ExitProcess(number != 0 ? number : 1);
 }
