@@ -14,8 +14,7 @@ void ShowBox(const wchar_t* prompt, UINT icon) {
     // Modal to the window the user is working in, so no other command can run while a message is
     // up; with no active window, task-modal disables every window of the thread instead.
     const HWND owner = ::GetActiveWindow();
-    ::MessageBoxW(owner, prompt, kApplicationTitle,
-                  MB_OK | icon | (owner ? 0 : MB_TASKMODAL));
+    ::MessageBoxW(owner, prompt, kApplicationTitle, MB_OK | icon | (owner ? 0 : MB_TASKMODAL));
 }
 
 } // namespace
@@ -61,9 +60,8 @@ void ReportUnhandledError(std::uint32_t number, const std::wstring& description)
     wchar_t systemText[512] = L"";
     const wchar_t* said = description.c_str();
     if (description.empty()) {
-        DWORD end =
-            ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                             number, 0, systemText, 512, nullptr);
+        DWORD end = ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                     nullptr, number, 0, systemText, 512, nullptr);
         while (end > 0 && (systemText[end - 1] == L'\r' || systemText[end - 1] == L'\n' ||
                            systemText[end - 1] == L' ')) {
             systemText[--end] = L'\0';

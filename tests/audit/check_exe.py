@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Reads a built ostrel.exe back and checks what it promises the user and Windows.
 
-Usage: check_exe.py {version|manifest|image|imports} {i386|amd64} PATH
+Usage: check_exe.py {version|manifest|image|imports|runtime|size} {i386|amd64} PATH
 
 The expected values are written out here on purpose rather than taken from the build's own
 headers: they are the product's outside contract, and a slip in the shared header must fail here
@@ -39,6 +39,13 @@ ALLOWED_REGISTRY_CALLS = {"RegOpenKeyExA", "RegQueryValueExA", "RegCloseKey"}
 REGISTRY_WRITES = re.compile(
     rb"(Reg|SH|SHReg)(Set|Create|Delete|Restore|Load|UnLoad|Unload|Replace|Save|CopyTree|"
     rb"RenameKey|FlushKey|OverridePredefKey|Write)[A-Za-z]*")
+
+# The C runtime functions the program calls on purpose: the memory and string primitives that
+# the compiler and std::wstring use. Anything else (fputs, fprintf, abort, _assert...) would come
+# from a runtime error path or start-up code that the program does not want.
+CRT_CALLS_ON_PURPOSE = {"memcpy", "memmove", "memset", "memcmp", "strlen", "wcslen"}
+# What users download: the whole file, resources included.
+SIZE_BUDGET = 32 * 1024
 
 failures = []
 
@@ -173,10 +180,7 @@ def check_image(pe, machine):
 
 
 def check_imports(pe, raw):
-    imports = {}
-    for entry in getattr(pe, "DIRECTORY_ENTRY_IMPORT", []):
-        names = {i.name.decode() if i.name else f"#{i.ordinal}" for i in entry.imports}
-        imports.setdefault(entry.dll.decode().lower(), set()).update(names)
+    imports = imported_names(pe)
     print("imports: " + "; ".join(
         f"{dll} ({len(names)})" for dll, names in sorted(imports.items())))
     check(not getattr(pe, "DIRECTORY_ENTRY_DELAY_IMPORT", None), "no delay-loaded DLLs")
@@ -204,8 +208,30 @@ def check_imports(pe, raw):
     check(not writes, f"no registry-writing call named anywhere ({writes})")
 
 
+def imported_names(pe):
+    imports = {}
+    for entry in getattr(pe, "DIRECTORY_ENTRY_IMPORT", []):
+        names = {i.name.decode() if i.name else f"#{i.ordinal}" for i in entry.imports}
+        imports.setdefault(entry.dll.decode().lower(), set()).update(names)
+    return imports
+
+
+def check_runtime(pe):
+    imports = imported_names(pe)
+    crt = sorted(n for dll, names in imports.items()
+                 if dll == "msvcrt.dll" or ALLOWED_DLL_PATTERN.match(dll) for n in names)
+    print(f"C runtime calls: {crt}")
+    extra = sorted(set(crt) - CRT_CALLS_ON_PURPOSE)
+    check(not extra, f"no C runtime call beyond {sorted(CRT_CALLS_ON_PURPOSE)} ({extra})")
+
+
+def check_size(raw):
+    check(len(raw) <= SIZE_BUDGET, f"{len(raw)} bytes, within {SIZE_BUDGET} (32 KiB)")
+
+
 def main():
-    if len(sys.argv) != 4 or sys.argv[1] not in ("version", "manifest", "image", "imports") \
+    aspects = ("version", "manifest", "image", "imports", "runtime", "size")
+    if len(sys.argv) != 4 or sys.argv[1] not in aspects \
             or sys.argv[2] not in MACHINES:
         print(__doc__, file=sys.stderr)
         return 2
@@ -220,6 +246,10 @@ def main():
         check_manifest(pe)
     elif aspect == "image":
         check_image(pe, machine)
+    elif aspect == "runtime":
+        check_runtime(pe)
+    elif aspect == "size":
+        check_size(raw)
     else:
         check_imports(pe, raw)
     return 1 if failures else 0

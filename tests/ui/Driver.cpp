@@ -153,10 +153,14 @@ RECT ChildRect(HWND child) {
     return rect;
 }
 
-Process::Process(const std::wstring& exe, const std::wstring& currentDirectory) {
+Process::Process(const std::wstring& exe, const std::wstring& currentDirectory,
+                 const std::wstring& arguments) {
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     std::wstring commandLine = L"\"" + exe + L"\"";
+    if (!arguments.empty()) {
+        commandLine += L" " + arguments;
+    }
     if (!::CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                           currentDirectory.c_str(), &startup, &info_)) {
         Fail("cannot start " + Narrow(exe));

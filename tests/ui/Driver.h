@@ -30,7 +30,8 @@ RECT ChildRect(HWND child);
 // A started process; ended (forcibly, if it is still running) when this goes.
 class Process {
   public:
-    Process(const std::wstring& exe, const std::wstring& currentDirectory);
+    Process(const std::wstring& exe, const std::wstring& currentDirectory,
+            const std::wstring& arguments = {});
     ~Process();
     Process(const Process&) = delete;
     Process& operator=(const Process&) = delete;
