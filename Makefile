@@ -1,8 +1,9 @@
 # The two commands a newcomer needs; each does all the set-up on a fresh Debian 12 machine.
 #   make run   opens Ostrel (under Wine here), or shows a recorded demo when there is no display
 #   make test  installs, builds both presets and the host checks, and runs every test
+#   make release  writes dist/: the shipped program's zip and the SHA256SUMS of every file there
 
-.PHONY: run test build build-host bootstrap clean
+.PHONY: run test build build-host bootstrap clean release
 
 bootstrap:
 	./scripts/bootstrap.sh
@@ -25,5 +26,8 @@ run: build
 test: build build-host
 	./scripts/test.sh
 
+release: bootstrap
+	./scripts/release.sh
+
 clean:
-	rm -rf build
+	rm -rf build dist
