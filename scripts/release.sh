@@ -15,6 +15,7 @@ version="$(version_part MAJOR).$(version_part MINOR)"
 # A build tree of its own, made fresh, so nothing left over from development reaches the zip.
 build="$root/build/release-win32"
 rm -rf "$build"
+mkdir -p "$root/build"
 cmake -S "$root" --preset win32 -B "$build" >"$build.log" 2>&1 || { cat "$build.log"; exit 1; }
 cmake --build "$build" --target ostrel -j2 >>"$build.log" 2>&1 || { cat "$build.log"; exit 1; }
 
