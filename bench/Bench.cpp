@@ -302,6 +302,14 @@ int wmain(int argc, wchar_t** argv) {
     const Others none{nullptr, nullptr, nullptr};
     Row("start to painted window (ms)", {&start[0], &start[1], &start[2]}, start[kOstrel],
         "<= 1.05x");
+    // On a shared machine the median start moves with the load; the fastest run of each program
+    // is what it costs when nothing else is in the way.
+    std::vector<double> fastest[kPrograms];
+    for (int which = 0; which < kPrograms; ++which) {
+        fastest[which] = {*std::min_element(start[which].begin(), start[which].end())};
+    }
+    Row("  fastest run (ms)", {&fastest[0], &fastest[1], &fastest[2]}, fastest[kOstrel],
+        "<= 1.05x");
     Row("peak working set (KiB)", {&memory[0], &memory[1], &memory[2]}, memory[kOstrel],
         "<= 1.05x");
     Row("Recover round trip (ms)", none, recover, "< 5 ms");
