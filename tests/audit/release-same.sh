@@ -20,8 +20,14 @@ else
   echo "DIFFERENT: $zip_name"; status=1
 fi
 (cd "$first" && sha256sum --check --strict SHA256SUMS) || status=1
-unzip -Z1 "$first/$zip_name"
-unzip -p "$first/$zip_name" ostrel.exe | cmp - "${clones[0]}/build/release-win32/ostrel.exe" ||
-  { echo "the zip's ostrel.exe is not the one built"; status=1; }
+/usr/bin/python3 - "$first/$zip_name" "${clones[0]}/build/release-win32/ostrel.exe" <<'PY' || status=1
+import sys
+import zipfile
+
+archive = zipfile.ZipFile(sys.argv[1])
+print("entries:", ", ".join(archive.namelist()))
+if archive.read("ostrel.exe") != open(sys.argv[2], "rb").read():
+    sys.exit("the zip's ostrel.exe is not the one built")
+PY
 [ "$status" -eq 0 ] && rm -rf "$work"
 exit "$status"
