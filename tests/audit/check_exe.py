@@ -1,7 +1,9 @@
 #!/usr/bin/python3
 """Reads a built ostrel.exe back and checks what it promises the user and Windows.
 
-Usage: check_exe.py {version|manifest|image|imports|runtime|size} {i386|amd64} PATH
+Usage: check_exe.py {version|manifest|image|imports|runtime|size|startup} {i386|amd64} PATH
+
+"startup" reads the link map written beside the executable (PATH without .exe, plus .map).
 
 The expected values are written out here on purpose rather than taken from the build's own
 headers: they are the product's outside contract, and a slip in the shared header must fail here
@@ -225,12 +227,39 @@ def check_runtime(pe):
     check(not extra, f"no C runtime call beyond {sorted(CRT_CALLS_ON_PURPOSE)} ({extra})")
 
 
+# What the C runtime's start-up would run and the program's own entry point does not: constructors
+# and destructors of globals, C initialisers and terminators, and TLS callbacks.
+START_UP_SECTIONS = re.compile(r"^ (\.ctors|\.dtors|\.ctor|\.dtor|\.CRT\$X\w*|\.tls\S*)\s*"
+                               r"(?:0x[0-9a-f]+\s+0x([0-9a-f]+)\s+(\S.*))?$")
+SIZED_LINE = re.compile(r"^\s+0x[0-9a-f]+\s+0x([0-9a-f]+)\s+(\S.*)$")
+
+
+def check_startup(map_path):
+    try:
+        lines = open(map_path, errors="replace").read().splitlines()
+    except OSError as error:
+        check(False, f"link map readable ({error})")
+        return
+    found = []
+    for i, line in enumerate(lines):
+        m = START_UP_SECTIONS.match(line)
+        if not m:
+            continue
+        size, source = m.group(2), m.group(3)
+        if size is None and i + 1 < len(lines):  # a long name puts the rest on the next line
+            n = SIZED_LINE.match(lines[i + 1])
+            size, source = (n.group(1), n.group(2)) if n else (None, None)
+        if size and int(size, 16) > 0:
+            found.append(f"{m.group(1)} from {source.strip()}")
+    check(not found, f"nothing for a C runtime start-up to run ({found})")
+
+
 def check_size(raw):
     check(len(raw) <= SIZE_BUDGET, f"{len(raw)} bytes, within {SIZE_BUDGET} (32 KiB)")
 
 
 def main():
-    aspects = ("version", "manifest", "image", "imports", "runtime", "size")
+    aspects = ("version", "manifest", "image", "imports", "runtime", "size", "startup")
     if len(sys.argv) != 4 or sys.argv[1] not in aspects \
             or sys.argv[2] not in MACHINES:
         print(__doc__, file=sys.stderr)
@@ -250,6 +279,8 @@ def main():
         check_runtime(pe)
     elif aspect == "size":
         check_size(raw)
+    elif aspect == "startup":
+        check_startup(re.sub(r"\.exe$", "", path) + ".map")
     else:
         check_imports(pe, raw)
     return 1 if failures else 0
