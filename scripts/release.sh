@@ -8,9 +8,14 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 
-version_part() { sed -n "s/^#define OSTREL_VERSION_$1 \([0-9]*\)$/\1/p" platform/Version.h; }
-version="$(version_part MAJOR).$(version_part MINOR)"
-[ "$version" != "." ] || { echo "release: no version in platform/Version.h" >&2; exit 1; }
+# MAJOR.MINOR from the project's version (project(... VERSION) in CMakeLists.txt), or from
+# platform/Version.h where that is where the numbers are written.
+version="$(sed -n 's/^project([A-Za-z]* VERSION \([0-9]*\.[0-9]*\).*/\1/p' CMakeLists.txt)"
+if [ -z "$version" ] && [ -f platform/Version.h ]; then
+  version_part() { sed -n "s/^#define OSTREL_VERSION_$1 \([0-9]*\)$/\1/p" platform/Version.h; }
+  version="$(version_part MAJOR).$(version_part MINOR)"
+fi
+[[ "$version" =~ ^[0-9]+\.[0-9]+$ ]] || { echo "release: no version found" >&2; exit 1; }
 
 # A build tree of its own, made fresh, so nothing left over from development reaches the zip.
 build="$root/build/release-win32"
