@@ -2,8 +2,9 @@
 #   make run   opens Ostrel (under Wine here), or shows a recorded demo when there is no display
 #   make screenshot   refreshes docs/ostrel-window.png from that demo
 #   make test  installs, builds both presets and the host checks, and runs every test
+#   make release  writes dist/: the shipped program's zip and the SHA256SUMS of every file there
 
-.PHONY: run screenshot test build build-host bootstrap clean
+.PHONY: run screenshot test build build-host bootstrap clean release
 
 bootstrap:
 	./scripts/bootstrap.sh
@@ -30,5 +31,8 @@ screenshot: bootstrap
 test: build build-host
 	./scripts/test.sh
 
+release: bootstrap
+	./scripts/release.sh
+
 clean:
-	rm -rf build
+	rm -rf build dist

@@ -17,8 +17,8 @@ build() {
   cmake --build "$dir" --target "$@" >>"$dir.log" 2>&1 || { cat "$dir.log"; exit 1; }
 }
 mkdir -p "$out"
-build win32 ostrel bare_window
-build win64 ostrel bare_window bare_window_manifest ostrel_bench
+build win32 ostrel bare_window floor_window
+build win64 ostrel bare_window bare_window_manifest floor_window ostrel_bench
 
 echo "Machine: $(nproc) CPUs, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //')"
 echo "Wine:    $(/usr/lib/wine/wine64 --version)"
@@ -38,8 +38,11 @@ key='BENCH-4K7Q-2MXW-9P3R'
   /v codkey /t REG_SZ /d "$key" /f >/dev/null
 "$root/scripts/wine-run.sh" "$prefix" "$out/win64/ostrel_bench.exe" "$runs" \
   "$(win "$out/win64/ostrel.exe")" "$(win "$out/win64/bare_window.exe")" \
-  "$(win "$out/win64/bare_window_manifest.exe")" "$(win "$out/cwd")" "$key" \
-  "i686-bare=$(win "$out/win32/bare_window.exe")" "i686 (shipped)=$(win "$out/win32/ostrel.exe")" \
-  "x86_64-bare=$(win "$out/win64/bare_window.exe")" "x86_64=$(win "$out/win64/ostrel.exe")" |
+  "$(win "$out/win64/bare_window_manifest.exe")" "$(win "$out/win64/floor_window.exe")" \
+  "$(win "$out/cwd")" "$key" \
+  "i686-bare=$(win "$out/win32/bare_window.exe")" "i686-floor=$(win "$out/win32/floor_window.exe")" \
+  "i686 (shipped)=$(win "$out/win32/ostrel.exe")" \
+  "x86_64-bare=$(win "$out/win64/bare_window.exe")" "x86_64-floor=$(win "$out/win64/floor_window.exe")" \
+  "x86_64=$(win "$out/win64/ostrel.exe")" |
   tr -d '\r'
 RUN

@@ -12,11 +12,11 @@ namespace {
 
 HWND messageOwner = nullptr;
 
-void ShowBox(const std::wstring& prompt, UINT icon) {
+void ShowBox(const wchar_t* prompt, UINT icon) {
     // The main window, not whichever is active: a box shown while another box is up would
     // otherwise belong to that box and outlive the window's own blocking. Without one, task-modal
     // disables every window of the thread instead.
-    ::MessageBoxW(messageOwner, prompt.c_str(), kApplicationTitle,
+    ::MessageBoxW(messageOwner, prompt, kApplicationTitle,
                   MB_OK | icon | (messageOwner ? 0 : MB_TASKMODAL));
 }
 
@@ -27,11 +27,11 @@ void SetMessageOwner(HWND window) {
 }
 
 void ShowMessage(const std::wstring& prompt) {
-    ShowBox(prompt, 0);
+    ShowBox(prompt.c_str(), 0);
 }
 
 void ShowErrorMessage(const std::wstring& prompt) {
-    ShowBox(prompt, MB_ICONERROR);
+    ShowBox(prompt.c_str(), MB_ICONERROR);
 }
 
 std::wstring DescribeError(std::uint32_t number) {
@@ -63,9 +63,22 @@ std::wstring ErrorLine(std::uint32_t number) {
 }
 
 void ReportUnhandledError(std::uint32_t number, const std::wstring& description) {
-    std::wstring text = L"Unexpected error " + Decimal(number) + L":\n\n" +
-                        (description.empty() ? DescribeError(number) : description);
-    text += L"\n\nThe program will now close.";
+    // Built on the stack: this also reports running out of memory, when nothing may be allocated.
+    wchar_t systemText[512] = L"";
+    const wchar_t* said = description.c_str();
+    if (description.empty()) {
+        DWORD end = ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                     nullptr, number, 0, systemText, 512, nullptr);
+        while (end > 0 && (systemText[end - 1] == L'\r' || systemText[end - 1] == L'\n' ||
+                           systemText[end - 1] == L' ')) {
+            systemText[--end] = L'\0';
+        }
+        said = end > 0 ? systemText : L"Unknown error.";
+    }
+    // wsprintfW writes at most 1024 characters, terminator included.
+    wchar_t text[1024];
+    ::wsprintfW(text, L"Unexpected error %lu:\n\n%.900s\n\nThe program will now close.",
+                static_cast<unsigned long>(number), said);
     // A window that failed to start has already asked to quit; the pending WM_QUIT would end the
     // box's own message loop before the user ever saw it.
     MSG pending;

@@ -3,6 +3,7 @@
 #include "platform/Message.h"
 #include "platform/Text.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <string_view>
@@ -22,15 +23,18 @@ constexpr std::array<std::pair<std::wstring_view, platform::RootHandle>, 7> kRoo
     {L"HKEY_DYN_DATA", 0x80000006},
 }};
 
-constexpr std::int32_t kBufferSize = 255;
+constexpr std::size_t kBufferSize = 255;
 
 // Working state of the reader, overwritten by each step that sets it and read by nobody else.
 // The program has one thread, and the reader runs one call at a time on it.
 platform::RootHandle g_root = 0;
 platform::KeyHandle g_key = 0;
 platform::Status g_status = platform::kSuccess;
-std::wstring g_buffer;
+// Fixed storage, so the state needs no destructor at exit. 255 bytes never decode into more than
+// 255 UTF-16 units, whatever the code page.
+std::array<wchar_t, kBufferSize> g_buffer{};
 std::int32_t g_bufferLength = 0;
+std::size_t g_bufferChars = 0; // how much of g_buffer the last read decoded into
 
 std::wstring_view TrimSpaces(std::wstring_view text) {
     const auto first = text.find_first_not_of(L' ');
@@ -82,16 +86,18 @@ std::optional<std::wstring> GetKeyValue(std::wstring& keyPath, const std::wstrin
     }
 
     // Bytes the platform does not write stay spaces, which the trim below removes again.
-    g_buffer.assign(kBufferSize, L' ');
-    g_bufferLength = kBufferSize;
+    g_buffer.fill(L' ');
+    g_bufferLength = static_cast<std::int32_t>(kBufferSize);
     platform::ValueType type = platform::kRegSz;
-    std::string bytes = platform::ToAnsi(g_buffer);
+    std::string bytes = platform::ToAnsi(std::wstring_view(g_buffer.data(), g_buffer.size()));
     bytes.resize(kBufferSize, ' '); // the platform may write up to the length we promise it
     auto length = static_cast<std::uint32_t>(g_bufferLength);
     const platform::Status readStatus =
         platform::RegQueryValueExA(g_key, platform::ToAnsi(valueName), nullptr, type,
                                    reinterpret_cast<unsigned char*>(bytes.data()), length);
-    g_buffer = platform::FromAnsi(bytes);
+    const std::wstring decoded = platform::FromAnsi(bytes);
+    g_bufferChars = std::min(decoded.size(), g_buffer.size());
+    std::copy_n(decoded.begin(), g_bufferChars, g_buffer.begin());
     g_status = platform::RegCloseKey(g_key);
     if (readStatus != platform::kSuccess) {
         return kFailureMarker;
@@ -99,7 +105,7 @@ std::optional<std::wstring> GetKeyValue(std::wstring& keyPath, const std::wstrin
 
     // A string's terminator is the last character left once the spaces are gone. Data without
     // one (raw bytes, a value of only spaces) keeps every character it has.
-    std::wstring_view text = TrimSpaces(g_buffer);
+    std::wstring_view text = TrimSpaces(std::wstring_view(g_buffer.data(), g_bufferChars));
     if (!text.empty() && text.back() == L'\0') {
         text.remove_suffix(1);
     }

@@ -22,7 +22,7 @@ fi
 echo "== clang-tidy"
 tidy_log=$(mktemp)
 trap 'rm -f "$tidy_log"' EXIT
-host_args=(-- -std=c++17 -I "$root")
+host_args=(-- -std=c++20 -I "$root")
 if [ -f build/host-asan/compile_commands.json ]; then
   host_args=(-p build/host-asan)
 fi
@@ -51,7 +51,7 @@ echo "clang-tidy: registry/General.cpp (host) and ${#windows_sources[@]} Windows
 echo "== cppcheck"
 # warning, performance and portability only: the style class mostly asks for std algorithms
 # over plain loops and for Microsoft's StringCch* functions, which this code has no use for.
-if ! cppcheck --quiet --error-exitcode=1 --enable=warning,performance,portability --std=c++17 \
+if ! cppcheck --quiet --error-exitcode=1 --enable=warning,performance,portability --std=c++20 \
   --library=windows --inline-suppr -I . -D_WIN32 -DUNICODE -D_UNICODE "${existing[@]}"; then
   status=1
 fi

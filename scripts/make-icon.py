@@ -4,11 +4,15 @@ res/ostrel.ico. Plain standard library and integer-exact drawing, so the file is
 every machine; run it again only to change the design."""
 import struct
 import sys
+import zlib
 
 GREEN = (0, 255, 0)
 TILE = (16, 16, 16)
 # The sizes Windows asks for: caption and taskbar (16, 32) and Explorer's icon view (48).
 SIZES = (16, 32, 48)
+# Images this size and larger are stored as PNG (Windows Vista and later read PNG icon images):
+# a fraction of the uncompressed bitmap. The smallest stays a bitmap, which every reader takes.
+PNG_FROM = 32
 SUPER = 4  # samples per pixel edge
 
 
@@ -80,8 +84,24 @@ def bmp_image(size):
     return header + bytes(body) + bytes(mask)
 
 
+def png_chunk(kind, data):
+    return struct.pack('>I', len(data)) + kind + data + struct.pack(
+        '>I', zlib.crc32(kind + data) & 0xFFFFFFFF)
+
+
+def png_image(size):
+    raw = bytearray()
+    for row in render(size):  # top-down, each row after filter byte 0 (none)
+        raw.append(0)
+        for pixel in row:
+            raw += bytes(pixel)
+    header = struct.pack('>IIBBBBB', size, size, 8, 6, 0, 0, 0)  # 8-bit RGBA, not interlaced
+    return (b'\x89PNG\r\n\x1a\n' + png_chunk(b'IHDR', header) +
+            png_chunk(b'IDAT', zlib.compress(bytes(raw), 9)) + png_chunk(b'IEND', b''))
+
+
 def main(path):
-    images = [bmp_image(s) for s in SIZES]
+    images = [png_image(s) if s >= PNG_FROM else bmp_image(s) for s in SIZES]
     out = bytearray(struct.pack('<HHH', 0, 1, len(images)))
     offset = 6 + 16 * len(images)
     for size, data in zip(SIZES, images):

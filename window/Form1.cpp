@@ -191,22 +191,17 @@ void OnBackup(State& state) {
                                L"\n\n" + AfterFailure(error));
 }
 
-// Commands run to completion on this thread; whatever they throw ends here, not in user32.
+// Commands run to completion on this thread. Nothing here throws: running out of memory and the
+// string library's own failures are reported where they happen (platform/Runtime.cpp).
 void OnCommand(State& state, int id, int code) {
     if (code != BN_CLICKED || state.commandRunning) {
         return;
     }
     state.commandRunning = true;
-    try {
-        if (id == IDC_COMMAND1) {
-            OnRecover(state);
-        } else if (id == IDC_COMMAND2) {
-            OnBackup(state);
-        }
-    } catch (const std::bad_alloc&) {
-        platform::ReportUnhandledError(ERROR_NOT_ENOUGH_MEMORY, {});
-    } catch (...) {
-        platform::ReportUnhandledError(ERROR_INTERNAL_ERROR, {});
+    if (id == IDC_COMMAND1) {
+        OnRecover(state);
+    } else if (id == IDC_COMMAND2) {
+        OnBackup(state);
     }
     state.commandRunning = false;
 }

@@ -19,7 +19,16 @@ void RestrictDllSearch() {
 
 } // namespace
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+// The loader calls this directly: the program takes no command line, has no global constructors
+// and nothing to run at exit, so the C runtime's start-up would do no work for it. It never
+// returns (the loader's calling convention for it differs between i686 and x86_64); the stack is
+// realigned because on i686 the loader promises only 4 bytes.
+extern "C" [[noreturn]] __attribute__((force_align_arg_pointer)) void OstrelStart() {
     RestrictDllSearch();
-    return Form1::Run(instance, showCommand);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    ::GetStartupInfoW(&startup);
+    const int showCommand =
+        (startup.dwFlags & STARTF_USESHOWWINDOW) != 0 ? startup.wShowWindow : SW_SHOWDEFAULT;
+    ::ExitProcess(static_cast<UINT>(Form1::Run(::GetModuleHandleW(nullptr), showCommand)));
 }

@@ -1,7 +1,9 @@
 #!/usr/bin/python3
 """Reads a built ostrel.exe back and checks what it promises the user and Windows.
 
-Usage: check_exe.py {version|manifest|image|imports} {i386|amd64} PATH
+Usage: check_exe.py {version|manifest|image|imports|runtime|size|startup} {i386|amd64} PATH
+
+"startup" reads the link map written beside the executable (PATH without .exe, plus .map).
 
 The expected values are written out here on purpose rather than taken from the build's own
 headers: they are the product's outside contract, and a slip in the shared header must fail here
@@ -45,6 +47,13 @@ INSTALLER_WORDS = re.compile(r"setup|install|update|patch", re.IGNORECASE)
 REGISTRY_WRITES = re.compile(
     rb"(Reg|SH|SHReg)(Set|Create|Delete|Restore|Load|UnLoad|Unload|Replace|Save|CopyTree|"
     rb"RenameKey|FlushKey|OverridePredefKey|Write)[A-Za-z]*")
+
+# The C runtime functions the program calls on purpose: the memory and string primitives that
+# the compiler and std::wstring use. Anything else (fputs, fprintf, abort, _assert...) would come
+# from a runtime error path or start-up code that the program does not want.
+CRT_CALLS_ON_PURPOSE = {"memcpy", "memmove", "memset", "memcmp", "strlen", "wcslen"}
+# What users download: the whole file, resources included.
+SIZE_BUDGET = 32 * 1024
 
 failures = []
 
@@ -184,10 +193,7 @@ def check_image(pe, machine):
 
 
 def check_imports(pe, raw):
-    imports = {}
-    for entry in getattr(pe, "DIRECTORY_ENTRY_IMPORT", []):
-        names = {i.name.decode() if i.name else f"#{i.ordinal}" for i in entry.imports}
-        imports.setdefault(entry.dll.decode().lower(), set()).update(names)
+    imports = imported_names(pe)
     print("imports: " + "; ".join(
         f"{dll} ({len(names)})" for dll, names in sorted(imports.items())))
     check(not getattr(pe, "DIRECTORY_ENTRY_DELAY_IMPORT", None), "no delay-loaded DLLs")
@@ -216,8 +222,57 @@ def check_imports(pe, raw):
     check(not writes, f"no registry-writing call named anywhere ({writes})")
 
 
+def imported_names(pe):
+    imports = {}
+    for entry in getattr(pe, "DIRECTORY_ENTRY_IMPORT", []):
+        names = {i.name.decode() if i.name else f"#{i.ordinal}" for i in entry.imports}
+        imports.setdefault(entry.dll.decode().lower(), set()).update(names)
+    return imports
+
+
+def check_runtime(pe):
+    imports = imported_names(pe)
+    crt = sorted(n for dll, names in imports.items()
+                 if dll == "msvcrt.dll" or ALLOWED_DLL_PATTERN.match(dll) for n in names)
+    print(f"C runtime calls: {crt}")
+    extra = sorted(set(crt) - CRT_CALLS_ON_PURPOSE)
+    check(not extra, f"no C runtime call beyond {sorted(CRT_CALLS_ON_PURPOSE)} ({extra})")
+
+
+# What the C runtime's start-up would run and the program's own entry point does not: constructors
+# and destructors of globals, C initialisers and terminators, and TLS callbacks.
+START_UP_SECTIONS = re.compile(r"^ (\.ctors|\.dtors|\.ctor|\.dtor|\.CRT\$X\w*|\.tls\S*)\s*"
+                               r"(?:0x[0-9a-f]+\s+0x([0-9a-f]+)\s+(\S.*))?$")
+SIZED_LINE = re.compile(r"^\s+0x[0-9a-f]+\s+0x([0-9a-f]+)\s+(\S.*)$")
+
+
+def check_startup(map_path):
+    try:
+        lines = open(map_path, errors="replace").read().splitlines()
+    except OSError as error:
+        check(False, f"link map readable ({error})")
+        return
+    found = []
+    for i, line in enumerate(lines):
+        m = START_UP_SECTIONS.match(line)
+        if not m:
+            continue
+        size, source = m.group(2), m.group(3)
+        if size is None and i + 1 < len(lines):  # a long name puts the rest on the next line
+            n = SIZED_LINE.match(lines[i + 1])
+            size, source = (n.group(1), n.group(2)) if n else (None, None)
+        if size and int(size, 16) > 0:
+            found.append(f"{m.group(1)} from {source.strip()}")
+    check(not found, f"nothing for a C runtime start-up to run ({found})")
+
+
+def check_size(raw):
+    check(len(raw) <= SIZE_BUDGET, f"{len(raw)} bytes, within {SIZE_BUDGET} (32 KiB)")
+
+
 def main():
-    if len(sys.argv) != 4 or sys.argv[1] not in ("version", "manifest", "image", "imports") \
+    aspects = ("version", "manifest", "image", "imports", "runtime", "size", "startup")
+    if len(sys.argv) != 4 or sys.argv[1] not in aspects \
             or sys.argv[2] not in MACHINES:
         print(__doc__, file=sys.stderr)
         return 2
@@ -232,6 +287,12 @@ def main():
         check_manifest(pe)
     elif aspect == "image":
         check_image(pe, machine)
+    elif aspect == "runtime":
+        check_runtime(pe)
+    elif aspect == "size":
+        check_size(raw)
+    elif aspect == "startup":
+        check_startup(re.sub(r"\.exe$", "", path) + ".map")
     else:
         check_imports(pe, raw)
     return 1 if failures else 0

@@ -154,7 +154,7 @@ RECT ChildRect(HWND child) {
 }
 
 Process::Process(const std::wstring& exe, const std::wstring& currentDirectory,
-                 std::optional<WORD> showCommand) {
+                 const std::wstring& arguments, std::optional<WORD> showCommand) {
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     if (showCommand) {
@@ -162,6 +162,9 @@ Process::Process(const std::wstring& exe, const std::wstring& currentDirectory,
         startup.wShowWindow = *showCommand;
     }
     std::wstring commandLine = L"\"" + exe + L"\"";
+    if (!arguments.empty()) {
+        commandLine += L" " + arguments;
+    }
     if (!::CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                           currentDirectory.c_str(), &startup, &info_)) {
         Fail("cannot start " + Narrow(exe));
@@ -278,7 +281,7 @@ void DismissMessageBox(const MessageBoxView& view) {
 }
 
 Ostrel::Ostrel(const std::wstring& currentDirectory, std::optional<WORD> showCommand)
-    : process_(WinePath(OSTREL_EXE), currentDirectory, showCommand) {
+    : process_(WinePath(OSTREL_EXE), currentDirectory, {}, showCommand) {
     // Idle means its thread has reached the message loop, so start-up has run to its end.
     if (!process_.WaitForInputIdle()) {
         Fail("ostrel.exe never became idle");

@@ -32,7 +32,7 @@ class Process {
   public:
     // showCommand, when given, is what a shortcut's "Run:" setting would pass (SW_SHOWMINNOACTIVE).
     Process(const std::wstring& exe, const std::wstring& currentDirectory,
-            std::optional<WORD> showCommand = std::nullopt);
+            const std::wstring& arguments = {}, std::optional<WORD> showCommand = std::nullopt);
     ~Process();
     Process(const Process&) = delete;
     Process& operator=(const Process&) = delete;

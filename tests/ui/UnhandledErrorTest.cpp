@@ -42,3 +42,30 @@ TEST(UnhandledError, ShowsNumberAndDescriptionThenEndsTheProcess) {
     ASSERT_TRUE(exitCode.has_value()) << "still running after the report was dismissed";
     EXPECT_EQ(*exitCode, static_cast<DWORD>(ERROR_DISK_FULL));
 }
+
+TEST(UnhandledError, OutOfMemoryAndStringLengthAreReportedWithTheirNumbersThenEnd) {
+    struct Case {
+        const wchar_t* failure;
+        DWORD error;
+    };
+    // Running out of memory is error 8; a string past its maximum length is an internal error.
+    for (const Case& c :
+         {Case{L"memory", ERROR_NOT_ENOUGH_MEMORY}, Case{L"length", ERROR_INTERNAL_ERROR}}) {
+        SCOPED_TRACE(ui::Narrow(c.failure));
+        ui::TempDir dir;
+        ui::Process process(ui::WinePath(OSTREL_RUNTIME_FAILURE_EXE), dir.Path(), c.failure);
+        const ui::MessageBoxView box = ui::WaitForMessageBox(process.Id());
+        EXPECT_EQ(box.caption, L"Ostrel v1.0");
+        const std::wstring number = L"error " + std::to_wstring(c.error) + L":";
+        EXPECT_NE(box.text.find(number), std::wstring::npos) << ui::Narrow(box.text);
+        const std::wstring description = SystemDescription(c.error);
+        ASSERT_FALSE(description.empty());
+        EXPECT_NE(box.text.find(description), std::wstring::npos) << ui::Narrow(box.text);
+        EXPECT_TRUE(process.Running());
+
+        ui::DismissMessageBox(box);
+        const std::optional<DWORD> exitCode = process.WaitForExit();
+        ASSERT_TRUE(exitCode.has_value()) << "still running after the report was dismissed";
+        EXPECT_EQ(*exitCode, c.error);
+    }
+}

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <stdexcept>
 #include <vector>
@@ -290,4 +291,49 @@ TEST(MainWindow, ClosingTheWindowEndsTheProgram) {
     ASSERT_TRUE(exitCode.has_value()) << "still running after WM_CLOSE";
     EXPECT_EQ(*exitCode, 0u);
     EXPECT_TRUE(ui::ListDirectory(dir.Path()).empty()) << "closing saved something";
+}
+
+// The icon's larger images are stored as PNG: each size Windows asks for must decode into the
+// green key on its dark tile, not into an empty or missing icon.
+TEST(MainWindow, IconDecodesAtEverySizeItCarries) {
+    const HMODULE image =
+        ::LoadLibraryExW(ui::WinePath(OSTREL_EXE).c_str(), nullptr,
+                         LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    ASSERT_NE(image, nullptr);
+    for (const int size : {16, 32, 48}) {
+        SCOPED_TRACE(size);
+        const auto icon =
+            static_cast<HICON>(::LoadImageW(image, MAKEINTRESOURCEW(1), IMAGE_ICON, size, size, 0));
+        ASSERT_NE(icon, nullptr);
+        BITMAPINFO info{};
+        info.bmiHeader.biSize = sizeof(info.bmiHeader);
+        info.bmiHeader.biWidth = size;
+        info.bmiHeader.biHeight = -size;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        void* bits = nullptr;
+        const HDC dc = ::CreateCompatibleDC(nullptr);
+        const HBITMAP canvas = ::CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+        ASSERT_NE(canvas, nullptr);
+        const HGDIOBJ old = ::SelectObject(dc, canvas);
+        EXPECT_TRUE(::DrawIconEx(dc, 0, 0, icon, size, size, 0, nullptr, DI_NORMAL));
+        ::GdiFlush();
+        int green = 0;
+        int tile = 0;
+        const auto* pixels = static_cast<const std::uint32_t*>(bits);
+        for (int i = 0; i < size * size; ++i) {
+            const std::uint32_t red = (pixels[i] >> 16) & 0xFF;
+            const std::uint32_t greenLevel = (pixels[i] >> 8) & 0xFF;
+            green += greenLevel > 200 && red < 60 ? 1 : 0;
+            tile += (pixels[i] & 0xFFFFFF) == 0x101010 ? 1 : 0;
+        }
+        // The key covers about a sixth of the icon, the tile most of the rest.
+        EXPECT_GT(green, size * size / 12) << "green pixels";
+        EXPECT_GT(tile, size * size / 3) << "tile pixels";
+        ::SelectObject(dc, old);
+        ::DeleteObject(canvas);
+        ::DeleteDC(dc);
+        ::DestroyIcon(icon);
+    }
+    ::FreeLibrary(image);
 }
