@@ -34,47 +34,40 @@ void ShowErrorMessage(const std::wstring& prompt) {
     ShowBox(prompt.c_str(), MB_ICONERROR);
 }
 
-std::wstring DescribeError(std::uint32_t number) {
-    wchar_t* buffer = nullptr;
-    const DWORD length = ::FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, number, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    std::wstring text = length != 0 && buffer ? std::wstring(buffer, length) : std::wstring();
-    ::LocalFree(buffer);
-    while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ')) {
-        text.pop_back();
-    }
-    return text.empty() ? L"Unknown error." : text;
-}
-
 namespace {
 
-// wsprintfW is already in user32; std::to_wstring would link a printf engine for one number.
-std::wstring Decimal(std::uint32_t number) {
-    wchar_t text[16];
-    ::wsprintfW(text, L"%lu", static_cast<unsigned long>(number));
-    return text;
+// The system's description of an error, on one line, into a buffer on the stack: the
+// unhandled-error report uses it when memory has run out and nothing may be allocated.
+const wchar_t* SystemText(std::uint32_t number, wchar_t (&buffer)[512]) {
+    DWORD end = ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                 nullptr, number, 0, buffer, 512, nullptr);
+    while (end > 0 &&
+           (buffer[end - 1] == L'\r' || buffer[end - 1] == L'\n' || buffer[end - 1] == L' ')) {
+        --end;
+    }
+    buffer[end] = L'\0';
+    return end > 0 ? buffer : L"Unknown error.";
 }
 
 } // namespace
 
+std::wstring DescribeError(std::uint32_t number) {
+    wchar_t buffer[512];
+    return SystemText(number, buffer);
+}
+
 std::wstring ErrorLine(std::uint32_t number) {
-    return L"Error " + Decimal(number) + L": " + DescribeError(number);
+    wchar_t buffer[512];
+    // wsprintfW is already in user32; std::to_wstring would link a printf engine for one number.
+    wchar_t text[640];
+    ::wsprintfW(text, L"Error %lu: %s", static_cast<unsigned long>(number),
+                SystemText(number, buffer));
+    return text;
 }
 
 void ReportUnhandledError(std::uint32_t number, const std::wstring& description) {
-    // Built on the stack: this also reports running out of memory, when nothing may be allocated.
-    wchar_t systemText[512] = L"";
-    const wchar_t* said = description.c_str();
-    if (description.empty()) {
-        DWORD end = ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                     nullptr, number, 0, systemText, 512, nullptr);
-        while (end > 0 && (systemText[end - 1] == L'\r' || systemText[end - 1] == L'\n' ||
-                           systemText[end - 1] == L' ')) {
-            systemText[--end] = L'\0';
-        }
-        said = end > 0 ? systemText : L"Unknown error.";
-    }
+    wchar_t buffer[512];
+    const wchar_t* said = description.empty() ? SystemText(number, buffer) : description.c_str();
     // wsprintfW writes at most 1024 characters, terminator included.
     wchar_t text[1024];
     ::wsprintfW(text, L"Unexpected error %lu:\n\n%.900s\n\nThe program will now close.",
