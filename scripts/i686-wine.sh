@@ -5,7 +5,8 @@
 #                                  64-bit prefix in it, under $OSTREL_I686_CACHE (/var/cache/ostrel-i686)
 #   i686-wine.sh run DIR CMD...    runs CMD inside the chroot in DIR, which it sees at the same path,
 #                                  WINEPREFIX set and the caller's X display reachable
-#   i686-wine.sh teardown          ends the chroot's wineserver and undoes any mount left behind
+#   i686-wine.sh teardown          ends the chroot's wineserver, undoes any mount left behind and
+#                                  takes back the qemu entry from binfmt_misc
 #   i686-wine.sh purge             teardown, then deletes the cache
 #
 # The machine's own Wine and packages stay as they are: everything 32-bit lives in the chroot. Where the
@@ -143,7 +144,7 @@ setup() {
     DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
       wine wine64 wine32:i386 fonts-wine
     apt-get clean'
-  log "making the 64-bit prefix (32-bit parts run under emulation: several minutes)"
+  log "making the 64-bit prefix (minutes where its 32-bit half runs under emulation)"
   in_chroot - /bin/sh -ec "
     rm -rf $prefix_in_root
     mkdir -p $prefix_in_root
@@ -195,6 +196,8 @@ teardown() {
   awk -v r="$root/" 'index($2, r) == 1 { print $2 }' /proc/mounts | sort -r | while read -r m; do
     umount -l "$m" || true
   done
+  # The machine runs i386 programs as it did before.
+  [ ! -e "$binfmt/$binfmt_name" ] || echo -1 >"$binfmt/$binfmt_name"
 }
 
 case "${1:-}" in
