@@ -177,6 +177,7 @@ inside() {
     xauth=/tmp/ostrel-xauthority
   fi
   local status=0
+  # shellcheck disable=SC2016 # expanded by the inner shell, from its own arguments
   chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 \
     DISPLAY="${DISPLAY:-}" XAUTHORITY="$xauth" WINEPREFIX="$prefix_in_root" WINEDEBUG=-all \
     WINEDLLOVERRIDES='mscoree,mshtml=' /bin/sh -c 'cd "$1" && shift && exec "$@"' sh "$workdir" "$@" ||

@@ -9,6 +9,8 @@
 #include <map>
 #include <memory>
 #include <sstream>
+#include <stdexcept>
+#include <thread>
 
 namespace {
 
@@ -41,11 +43,28 @@ class ShippedProgram : public ::testing::Test {
         ui::game_key::SetValue(kKeyIn64BitView, KEY_WOW64_64KEY);
         dir_ = std::make_unique<TempDir>();
         versionFile_ = dir_->File(L"version.txt");
-        // Started first and read last: its own minute of start-up overlaps the program's.
-        versionReader_ = std::make_unique<ui::Process>(
-            ui::WinePath(OSTREL_VERSION_READER_EXE), dir_->Path(),
-            L"\"" + ui::WinePath(OSTREL_EXE) + L"\" \"" + versionFile_ + L"\"");
-        ostrel_ = std::make_unique<Ostrel>(dir_->Path(), ui::WinePath(OSTREL_EXE));
+        // Wine's CreateProcess returns only once the new process has started, which under
+        // emulation takes as long as the program's own start: the reader starts on a thread of its
+        // own, alongside the program, and is read last.
+        std::string readerError;
+        std::thread readerStart([&] {
+            try {
+                versionReader_ = std::make_unique<ui::Process>(
+                    ui::WinePath(OSTREL_VERSION_READER_EXE), dir_->Path(),
+                    L"\"" + ui::WinePath(OSTREL_EXE) + L"\" \"" + versionFile_ + L"\"");
+            } catch (const std::exception& error) {
+                readerError = error.what();
+            }
+        });
+        try {
+            ostrel_ = std::make_unique<Ostrel>(dir_->Path(), ui::WinePath(OSTREL_EXE));
+        } catch (const std::exception& error) {
+            ADD_FAILURE() << error.what();
+        }
+        readerStart.join();
+        if (!readerError.empty()) {
+            ADD_FAILURE() << readerError;
+        }
     }
 
     static void TearDownTestSuite() {
@@ -155,6 +174,7 @@ TEST_F(ShippedProgram, FailedBackupShowsTheErrorBoxAndTheProgramLivesOn) {
 }
 
 TEST_F(ShippedProgram, VersionBlockReadsThroughGetFileVersionInfoIn32BitProcess) {
+    ASSERT_TRUE(versionReader_) << "the 32-bit version reader did not start";
     ASSERT_EQ(versionReader_->WaitForExit(), 0u) << "the 32-bit version reader failed";
     std::map<std::string, std::string> found;
     std::istringstream lines(ui::ReadBytes(versionFile_));
