@@ -281,7 +281,11 @@ void DismissMessageBox(const MessageBoxView& view) {
 }
 
 Ostrel::Ostrel(const std::wstring& currentDirectory, std::optional<WORD> showCommand)
-    : process_(WinePath(OSTREL_EXE), currentDirectory, {}, showCommand) {
+    : Ostrel(currentDirectory, WinePath(OSTREL_EXE), showCommand) {}
+
+Ostrel::Ostrel(const std::wstring& currentDirectory, const std::wstring& exe,
+               std::optional<WORD> showCommand)
+    : process_(exe, currentDirectory, {}, showCommand) {
     // Idle means its thread has reached the message loop, so start-up has run to its end.
     if (!process_.WaitForInputIdle()) {
         Fail("ostrel.exe never became idle");
@@ -402,20 +406,20 @@ std::vector<std::wstring> ListDirectory(const std::wstring& path) {
 
 namespace game_key {
 
-void CreateWithoutValue() {
+void CreateWithoutValue(REGSAM view) {
     HKEY key = nullptr;
-    if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kGameKeyPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                          &key, nullptr) != ERROR_SUCCESS) {
+    if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kGameKeyPath, 0, nullptr, 0, KEY_ALL_ACCESS | view,
+                          nullptr, &key, nullptr) != ERROR_SUCCESS) {
         Fail("cannot create the game's key");
     }
     ::RegDeleteValueW(key, kGameValueName);
     ::RegCloseKey(key);
 }
 
-void SetValue(const std::wstring& value) {
+void SetValue(const std::wstring& value, REGSAM view) {
     HKEY key = nullptr;
-    if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kGameKeyPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                          &key, nullptr) != ERROR_SUCCESS) {
+    if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kGameKeyPath, 0, nullptr, 0, KEY_ALL_ACCESS | view,
+                          nullptr, &key, nullptr) != ERROR_SUCCESS) {
         Fail("cannot create the game's key");
     }
     const LONG status = ::RegSetValueExW(key, kGameValueName, 0, REG_SZ,
@@ -427,10 +431,16 @@ void SetValue(const std::wstring& value) {
     }
 }
 
-void Delete() {
-    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kGameKeyPath);
-    ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, kGameKeyPath);
-    ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Activision");
+void Delete(REGSAM view) {
+    HKEY software = nullptr;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE", 0, KEY_ALL_ACCESS | view, &software) !=
+        ERROR_SUCCESS) {
+        return;
+    }
+    ::RegDeleteTreeW(software, L"Activision\\Call of Duty 4");
+    ::RegDeleteKeyExW(software, L"Activision\\Call of Duty 4", view, 0);
+    ::RegDeleteKeyExW(software, L"Activision", view, 0);
+    ::RegCloseKey(software);
 }
 
 bool Exists() {
@@ -442,11 +452,19 @@ bool Exists() {
     return true;
 }
 
-std::optional<std::wstring> Value() {
+std::optional<std::wstring> Value(REGSAM view) {
+    HKEY key = nullptr;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kGameKeyPath, 0, KEY_QUERY_VALUE | view, &key) !=
+        ERROR_SUCCESS) {
+        return std::nullopt;
+    }
     wchar_t data[512] = {};
     DWORD size = sizeof(data) - sizeof(wchar_t);
-    if (::RegGetValueW(HKEY_LOCAL_MACHINE, kGameKeyPath, kGameValueName, RRF_RT_REG_SZ, nullptr,
-                       data, &size) != ERROR_SUCCESS) {
+    DWORD type = 0;
+    const LONG status = ::RegQueryValueExW(key, kGameValueName, nullptr, &type,
+                                           reinterpret_cast<BYTE*>(data), &size);
+    ::RegCloseKey(key);
+    if (status != ERROR_SUCCESS || type != REG_SZ) {
         return std::nullopt;
     }
     return std::wstring(data);

@@ -12,7 +12,12 @@
 
 namespace ui {
 
-constexpr DWORD kTimeoutMs = 5000;
+// A driver of a program that runs under emulation, where the first run of each code path is slow,
+// builds with a longer wait.
+#ifndef OSTREL_DRIVER_TIMEOUT_MS
+#define OSTREL_DRIVER_TIMEOUT_MS 5000
+#endif
+constexpr DWORD kTimeoutMs = OSTREL_DRIVER_TIMEOUT_MS;
 
 // "/x/y" (a build path) becomes "Z:\x\y"; Wine maps drive Z: to the Linux root.
 std::wstring WinePath(const std::string& path);
@@ -30,7 +35,8 @@ RECT ChildRect(HWND child);
 // A started process; ended (forcibly, if it is still running) when this goes.
 class Process {
   public:
-    // showCommand, when given, is what a shortcut's "Run:" setting would pass (SW_SHOWMINNOACTIVE).
+    // The arguments follow the quoted program name on the command line as they are; showCommand,
+    // when given, is what a shortcut's "Run:" setting would pass (SW_SHOWMINNOACTIVE).
     Process(const std::wstring& exe, const std::wstring& currentDirectory,
             const std::wstring& arguments = {}, std::optional<WORD> showCommand = std::nullopt);
     ~Process();
@@ -74,6 +80,9 @@ class Ostrel {
   public:
     explicit Ostrel(const std::wstring& currentDirectory,
                     std::optional<WORD> showCommand = std::nullopt);
+    // Another build of the program, e.g. the shipped 32-bit one.
+    Ostrel(const std::wstring& currentDirectory, const std::wstring& exe,
+           std::optional<WORD> showCommand = std::nullopt);
     // Closes the window; the process is ended forcibly if that does not end it.
     ~Ostrel();
 
@@ -117,13 +126,14 @@ void WriteBytes(const std::wstring& path, const std::string& bytes);
 // Names in the directory, sorted, without "." and "..".
 std::vector<std::wstring> ListDirectory(const std::wstring& path);
 
-// The game's registry key that Recover reads (tests may write it; the program never does).
+// The game's registry key that Recover reads (tests may write it; the program never does). The view
+// is KEY_WOW64_32KEY or KEY_WOW64_64KEY where a test needs one of them; 0 is this driver's own.
 namespace game_key {
-void SetValue(const std::wstring& value);
-void CreateWithoutValue();
-void Delete();
+void SetValue(const std::wstring& value, REGSAM view = 0);
+void CreateWithoutValue(REGSAM view = 0);
+void Delete(REGSAM view = 0);
 // The value, if the key and the value exist.
-std::optional<std::wstring> Value();
+std::optional<std::wstring> Value(REGSAM view = 0);
 bool Exists();
 } // namespace game_key
 
