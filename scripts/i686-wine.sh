@@ -8,6 +8,7 @@
 #   i686-wine.sh teardown          ends the chroot's wineserver, undoes any mount left behind and
 #                                  takes back the qemu entry from binfmt_misc
 #   i686-wine.sh purge             teardown, then deletes the cache
+#   i686-wine.sh native            succeeds where the kernel itself runs 32-bit code
 #
 # The machine's own Wine and packages stay as they are: everything 32-bit lives in the chroot. Where the
 # kernel cannot run 32-bit code, qemu-user runs the chroot's i386 programs through binfmt_misc; elsewhere
@@ -58,17 +59,20 @@ ensure_binfmt_mounted() {
 }
 
 runs_32bit_natively() {
-  local probe status=0 was_enabled=0
+  local probe status=0 entry disabled=()
   probe="$(mktemp)"
   write_probe >"$probe"
   chmod +x "$probe"
-  # Our own qemu entry would answer for the kernel; ask the kernel alone.
-  if [ -e "$binfmt/$binfmt_name" ] && grep -q '^enabled' "$binfmt/$binfmt_name"; then
-    was_enabled=1
-    echo 0 >"$binfmt/$binfmt_name"
-  fi
+  # An emulator registered for i386 programs (ours, or qemu-user-static's own) would answer for
+  # the kernel; ask the kernel alone.
+  for entry in "$binfmt"/*; do
+    if [ -f "$entry" ] && grep -q '^enabled' "$entry" 2>/dev/null &&
+      grep -q '^magic 7f454c4601010100000000000000000002000300' "$entry" 2>/dev/null; then
+      echo 0 >"$entry" && disabled+=("$entry")
+    fi
+  done
   "$probe" 2>/dev/null || status=$?
-  [ $was_enabled -eq 0 ] || echo 1 >"$binfmt/$binfmt_name"
+  for entry in "${disabled[@]}"; do echo 1 >"$entry"; done
   rm -f "$probe"
   [ $status -eq 1 ]
 }
@@ -213,7 +217,9 @@ case "${1:-}" in
     in_chroot "$dir" "$@"
     ;;
   teardown) teardown ;;
+  native) [ -e "$binfmt/register" ] || mount -t binfmt_misc binfmt_misc "$binfmt" 2>/dev/null || true
+    runs_32bit_natively ;;
   purge) teardown; rm -rf "$cache" ;;
   __inside) shift; inside "$@" ;;
-  *) echo "usage: $0 setup | run DIR CMD... | teardown | purge" >&2; exit 2 ;;
+  *) echo "usage: $0 setup | run DIR CMD... | teardown | purge | native" >&2; exit 2 ;;
 esac

@@ -31,29 +31,10 @@ build() {
     { cat "$log"; exit 1; }
 }
 
-# Whether the kernel runs i386 code itself. A tiny i386 program that exits with 42 answers it,
-# unless an emulator is registered for i386 programs, which would answer instead of the kernel;
-# then the kernel's configuration decides.
+# Whether the kernel runs i386 code itself (an emulator registered for it does not count).
 can_run_32bit() {
   case "$(uname -m)" in x86_64 | i?86) ;; *) return 1 ;; esac
-  local handler
-  for handler in /proc/sys/fs/binfmt_misc/*; do
-    if [ -f "$handler" ] && grep -qx enabled "$handler" 2>/dev/null &&
-      grep -q '^magic 7f454c4601010100000000000000000002000300' "$handler" 2>/dev/null; then
-      grep -qs '^CONFIG_IA32_EMULATION=y' "/boot/config-$(uname -r)" &&
-        ! grep -qE 'ia32_emulation=(0|false|off|n)' /proc/cmdline
-      return
-    fi
-  done
-  local probe="$root/build/i386-probe"
-  mkdir -p "$root/build"
-  # ELF header, one loadable segment, then: mov eax,1; mov ebx,42; int 0x80 (exit 42).
-  printf '\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00\x01\x00\x00\x00\x54\x80\x04\x08\x34\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08\x60\x00\x00\x00\x60\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00\xb8\x01\x00\x00\x00\xbb\x2a\x00\x00\x00\xcd\x80' \
-    >"$probe"
-  chmod +x "$probe"
-  local status=0
-  "$probe" 2>/dev/null || status=$?
-  [ "$status" -eq 42 ]
+  "$root/scripts/i686-wine.sh" native
 }
 
 # 32-bit Wine, from Debian's i386 architecture, added to dpkg only here and only when needed.
