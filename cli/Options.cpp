@@ -30,8 +30,8 @@ struct CommandName {
 };
 
 constexpr CommandName kCommands[] = {
-    {"recover", Command::Recover}, {"backup", Command::Backup}, {"scan", Command::Scan},
-    {"help", Command::Help},       {"--help", Command::Help},  {"-h", Command::Help},
+    {"recover", Command::Recover},   {"backup", Command::Backup}, {"scan", Command::Scan},
+    {"help", Command::Help},         {"--help", Command::Help},   {"-h", Command::Help},
     {"--version", Command::Version},
 };
 
@@ -65,8 +65,8 @@ ParsedOptions ParseOptions(const std::vector<std::string>& arguments) {
         // Both "--prefix DIR" and "--prefix=DIR", as users of GNU tools type them.
         std::string name = argument;
         std::optional<std::string> value;
-        if (const auto equals = argument.find('='); argument.rfind("--", 0) == 0 &&
-                                                    equals != std::string::npos) {
+        if (const auto equals = argument.find('=');
+            argument.rfind("--", 0) == 0 && equals != std::string::npos) {
             name = argument.substr(0, equals);
             value = argument.substr(equals + 1);
         }

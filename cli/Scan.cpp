@@ -75,7 +75,8 @@ std::string Stem(const std::string& name) {
 }
 
 bool EndsWith(const std::string& text, std::string_view end) {
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+    return text.size() >= end.size() &&
+           text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
 class Finder {
@@ -155,8 +156,8 @@ void FindSteam(const Environment& env, const std::string& dataHome, Finder& find
     }
 }
 
-void FindLutris(const Environment& env, const std::string& dataHome,
-                const std::string& configHome, Finder& finder) {
+void FindLutris(const Environment& env, const std::string& dataHome, const std::string& configHome,
+                Finder& finder) {
     const std::string lutrisFlatpak = env.home + "/.var/app/net.lutris.Lutris";
     for (const auto& folder :
          {configHome + "/lutris/games", dataHome + "/lutris/games",
@@ -360,8 +361,8 @@ std::optional<unsigned long> Hex4(std::string_view text, std::size_t at) {
         if (!std::isxdigit(c)) {
             return std::nullopt;
         }
-        value = value * 16 + static_cast<unsigned long>(std::isdigit(c) ? c - '0'
-                                                                        : std::tolower(c) - 'a' + 10);
+        value = value * 16 +
+                static_cast<unsigned long>(std::isdigit(c) ? c - '0' : std::tolower(c) - 'a' + 10);
     }
     return value;
 }
@@ -400,12 +401,24 @@ std::optional<std::string> JsonString(std::string_view text, std::size_t& pos) {
             continue;
         }
         switch (e) {
-        case 'b': out.push_back('\b'); break;
-        case 'f': out.push_back('\f'); break;
-        case 'n': out.push_back('\n'); break;
-        case 'r': out.push_back('\r'); break;
-        case 't': out.push_back('\t'); break;
-        default: out.push_back(e); break;
+        case 'b':
+            out.push_back('\b');
+            break;
+        case 'f':
+            out.push_back('\f');
+            break;
+        case 'n':
+            out.push_back('\n');
+            break;
+        case 'r':
+            out.push_back('\r');
+            break;
+        case 't':
+            out.push_back('\t');
+            break;
+        default:
+            out.push_back(e);
+            break;
         }
     }
     return std::nullopt;

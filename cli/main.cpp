@@ -45,6 +45,11 @@ Recovered Recover() {
     return recovered;
 }
 
+// A reason that does not say which folder it is about gets the folder in front.
+std::string Naming(const std::string& folder, const std::string& reason) {
+    return reason.find(folder) != std::string::npos ? reason : folder + ": " + reason;
+}
+
 // --prefix, else $WINEPREFIX, else ~/.wine; a Proton compatdata folder stands for its pfx/.
 bool OpenPrefix(const cli::Options& options, std::string& prefix) {
     const cli::Environment env = cli::EnvironmentOfProcess();
@@ -64,9 +69,8 @@ bool OpenPrefix(const cli::Options& options, std::string& prefix) {
         Complain(folder + " is not a Wine prefix (no system.reg there or in its pfx folder)");
         return false;
     }
-    const std::string reason = platform::UsePrefix(*resolved);
-    if (!reason.empty()) {
-        Complain(*resolved + ": " + reason);
+    if (const std::string reason = platform::UsePrefix(*resolved); !reason.empty()) {
+        Complain(Naming(*resolved, reason));
         return false;
     }
     prefix = *resolved;
@@ -136,7 +140,7 @@ int RunScan() {
     for (const auto& found : prefixes) {
         Recovered recovered;
         if (const std::string reason = platform::UsePrefix(found.path); !reason.empty()) {
-            Complain(found.path + ": " + reason);
+            Complain(Naming(found.path, reason));
             recovered.text = General::kFailureMarker;
         } else {
             recovered = Recover();

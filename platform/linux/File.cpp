@@ -175,12 +175,12 @@ std::uint32_t CreateTemporaryBeside(const std::string& target, std::string& temp
     // is already as long as the file system allows still gets a temporary file.
     timespec now{};
     ::clock_gettime(CLOCK_REALTIME, &now);
-    const auto seed = static_cast<unsigned long>(now.tv_nsec) ^
-                      (static_cast<unsigned long>(::getpid()) << 20);
+    const auto seed =
+        static_cast<unsigned long>(now.tv_nsec) ^ (static_cast<unsigned long>(::getpid()) << 20);
     const std::string folder = FolderOf(target);
     for (unsigned long attempt = 0; attempt < 16; ++attempt) {
-        tempPath = folder + "/.ostrel-" + Hex((seed + attempt * 0x9E3779B9UL) & 0xFFFFFFFFUL) +
-                   ".tmp";
+        tempPath =
+            folder + "/.ostrel-" + Hex((seed + attempt * 0x9E3779B9UL) & 0xFFFFFFFFUL) + ".tmp";
         const int fd =
             ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
         if (fd >= 0) {

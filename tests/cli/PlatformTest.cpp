@@ -169,11 +169,11 @@ TEST(Utf8, RoundTripsAndRefusesWhatIsNotUtf8) {
         EXPECT_EQ(platform::FromUtf8(bytes), text) << bytes;
         EXPECT_EQ(platform::ToUtf8(text), bytes) << bytes;
     }
-    for (const std::string bad : {"\xff", "\xc3", "\xc0\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80",
-                                  "a\x80", "\xe4\xb8"}) {
+    for (const std::string bad :
+         {"\xff", "\xc3", "\xc0\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80", "a\x80", "\xe4\xb8"}) {
         EXPECT_FALSE(platform::FromUtf8(bad)) << bad;
     }
-    EXPECT_EQ(platform::ToUtf8({wchar_t(0xD83D), L'x'}), "\xef\xbf\xbdx");
+    EXPECT_EQ(platform::ToUtf8(std::wstring{wchar_t(0xD83D), L'x'}), "\xef\xbf\xbdx");
 }
 
 } // namespace

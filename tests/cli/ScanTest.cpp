@@ -44,15 +44,17 @@ TEST_F(MadeUpHome, FindsEveryLaunchersPrefixesOnceInAStableOrder) {
     fs::create_directories(Path("home/.steam"));
     fs::create_directory_symlink(Path("home/.local/share/Steam"), Path("home/.steam/steam"));
     Write("home/.local/share/Steam/steamapps/libraryfolders.vdf",
-          "\"libraryfolders\"\n{\n\t\"0\"\n\t{\n\t\t\"path\"\t\t\"" + Path("home/.local/share/Steam") +
-              "\"\n\t}\n\t\"1\"\n\t{\n\t\t\"path\"\t\t\"" + Path("sd card") +
+          "\"libraryfolders\"\n{\n\t\"0\"\n\t{\n\t\t\"path\"\t\t\"" +
+              Path("home/.local/share/Steam") + "\"\n\t}\n\t\"1\"\n\t{\n\t\t\"path\"\t\t\"" +
+              Path("sd card") +
               "\"\n\t\t\"apps\"\n\t\t{\n\t\t\t\"7940\"\t\t\"1\"\n\t\t}\n\t}\n}\n");
     Prefix("sd card/steamapps/compatdata/3012345678/pfx");
     Write("home/snap/steam/common/.local/share/Steam/steamapps/libraryfolders.vdf",
           "\"LibraryFolders\"\n{\n\t\"TimeNextStatsReport\"\t\"1\"\n\t\"1\"\t\"" + Path("old lib") +
               "\"\n}\n");
     Prefix("old lib/steamapps/compatdata/7940/pfx");
-    Prefix("home/.var/app/com.valvesoftware.Steam/.local/share/Steam/steamapps/compatdata/7940/pfx");
+    Prefix(
+        "home/.var/app/com.valvesoftware.Steam/.local/share/Steam/steamapps/compatdata/7940/pfx");
     // Lutris and Bottles under XDG folders moved away from their defaults.
     Write("config/lutris/games/cod4-1690.yml",
           "game:\n  exe: x.exe\n  prefix: ~/Games/cod4\nsystem:\n  prefix: /nowhere\n");
@@ -61,9 +63,9 @@ TEST_F(MadeUpHome, FindsEveryLaunchersPrefixesOnceInAStableOrder) {
     Prefix("home/.var/app/com.usebottles.bottles/data/bottles/bottles/Games");
     // Heroic: a default prefix, and a game whose Proton prefix lies elsewhere.
     Prefix("home/Games/Heroic/Prefixes/default/Call of Duty 4");
-    Write("config/heroic/GamesConfig/Quail.json",
-          "{\"Quail\":{\"winePrefix\":\"" + Path("heroic proton") +
-              "\",\"wineVersion\":{\"type\":\"proton\"}}}");
+    Write("config/heroic/GamesConfig/Quail.json", "{\"Quail\":{\"winePrefix\":\"" +
+                                                      Path("heroic proton") +
+                                                      "\",\"wineVersion\":{\"type\":\"proton\"}}}");
     Prefix("heroic proton/pfx");
     Prefix("home/.PlayOnLinux/wineprefix/CoD4");
     // Not prefixes: a bottle without system.reg, a system.reg that is a folder.
@@ -111,7 +113,8 @@ TEST(SteamLibraries, ReadsBothFormsAndNothingElse) {
         // Numbered entries inside a library's "apps" are app ids, not libraries.
         {R"("libraryfolders" { "0" { "path" "/a" "apps" { "7940" "1" } } "1" { "Path" "/b" } })",
          {"/a", "/b"}},
-        {R"("LibraryFolders" { "ContentStatsID" "-1" "1" "/old" "2" "/older" })", {"/old", "/older"}},
+        {R"("LibraryFolders" { "ContentStatsID" "-1" "1" "/old" "2" "/older" })",
+         {"/old", "/older"}},
         {"// written by Steam\n\"libraryfolders\" { \"0\" { \"path\" \"/g\\\\h\\\"i\" } }",
          {"/g\\h\"i"}},
         {R"("libraryfolders" { "0" { "label" "/not" "path" "" } })", {}},
