@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <dirent.h>
-#include <fstream>
+#include <fcntl.h>
 #include <set>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace cli {
 
@@ -27,18 +29,31 @@ bool IsFolder(const std::string& path) {
 }
 
 std::optional<std::string> ReadSmallFile(const std::string& path) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
-        static_cast<std::size_t>(info.st_size) > kMaxSettingsFile) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
         return std::nullopt;
     }
-    std::ifstream in(path, std::ios::binary);
+    // Read one byte past the limit, so a file that grew after any size check is still refused.
     std::string text(kMaxSettingsFile + 1, '\0');
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<std::size_t>(in.gcount()));
-    if (text.size() > kMaxSettingsFile) {
+    std::size_t done = 0;
+    struct stat info {};
+    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    while (ok && done < text.size()) {
+        const ssize_t got = ::read(fd, text.data() + done, text.size() - done);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        ok = got >= 0;
+        if (got <= 0) {
+            break;
+        }
+        done += static_cast<std::size_t>(got);
+    }
+    ::close(fd);
+    if (!ok || done > kMaxSettingsFile) {
         return std::nullopt;
     }
+    text.resize(done);
     return text;
 }
 
