@@ -18,6 +18,12 @@ namespace {
 // Launcher settings are small; anything larger is not one of them and is not read whole.
 constexpr std::size_t kMaxSettingsFile = 4u << 20;
 
+std::string Join(const std::string& folder, const std::string& name) {
+    std::string path;
+    path.reserve(folder.size() + 1 + name.size());
+    return path.append(folder).append(1, '/').append(name);
+}
+
 bool IsFile(const std::string& path) {
     struct stat info {};
     return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
@@ -113,7 +119,7 @@ class Finder {
 
     void AddChildren(const std::string& originPrefix, const std::string& folder) {
         for (const auto& name : Entries(folder)) {
-            Add(originPrefix + name, folder + "/" + name);
+            Add(originPrefix + name, Join(folder, name));
         }
     }
 
@@ -165,7 +171,7 @@ void FindSteam(const Environment& env, const std::string& dataHome, Finder& find
             // Every app id, not only the game's own: it may have been added as a non-Steam game.
             const std::string compatdata = library + "/steamapps/compatdata";
             for (const auto& appId : Entries(compatdata)) {
-                finder.Add("Steam app " + appId, compatdata + "/" + appId);
+                finder.Add("Steam app " + appId, Join(compatdata, appId));
             }
         }
     }
@@ -181,7 +187,7 @@ void FindLutris(const Environment& env, const std::string& dataHome, const std::
             if (!EndsWith(name, ".yml") && !EndsWith(name, ".yaml")) {
                 continue;
             }
-            if (const auto text = ReadSmallFile(folder + "/" + name)) {
+            if (const auto text = ReadSmallFile(Join(folder, name))) {
                 if (const auto prefix = LutrisPrefix(*text)) {
                     finder.Add("Lutris game " + Stem(name), finder.Expand(*prefix));
                 }
@@ -210,7 +216,7 @@ void FindHeroic(const Environment& env, const std::string& configHome, Finder& f
             if (!EndsWith(name, ".json")) {
                 continue;
             }
-            if (const auto text = ReadSmallFile(games + "/" + name)) {
+            if (const auto text = ReadSmallFile(Join(games, name))) {
                 for (const auto& prefix : HeroicPrefixes(*text)) {
                     finder.Add("Heroic game " + Stem(name), finder.Expand(prefix));
                 }

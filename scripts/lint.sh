@@ -8,7 +8,7 @@ set -uo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 status=0
-dirs=(platform registry window tests bench fuzz tools)
+dirs=(platform registry window tests bench fuzz tools cli)
 existing=()
 for d in "${dirs[@]}"; do [ -d "$d" ] && existing+=("$d"); done
 mapfile -t sources < <(find "${existing[@]}" -type f \( -name '*.cpp' -o -name '*.h' \) | sort)
@@ -39,7 +39,8 @@ while read -r dir; do
   cxx_includes+=("--extra-arg=-isystem$dir")
 done < <(echo | x86_64-w64-mingw32-g++-posix -E -x c++ - -v 2>&1 |
   sed -n '/#include <...> search starts here/,/End of search list/p' | grep '/include/c++')
-mapfile -t windows_sources < <(find platform window bench tools -type f -name '*.cpp' 2>/dev/null | sort)
+mapfile -t windows_sources < <(find platform window bench tools -type f -name '*.cpp' \
+  -not -path 'platform/linux/*' 2>/dev/null | sort)
 if ! printf '%s\n' "${windows_sources[@]}" |
   xargs -P "$(nproc)" -n 2 clang-tidy --quiet -p build/lint \
     --extra-arg=--target=x86_64-w64-mingw32 "${cxx_includes[@]}" >"$tidy_log" 2>&1; then
@@ -48,11 +49,23 @@ fi
 grep -E -A3 'warning:|error:' "$tidy_log" || true
 echo "clang-tidy: registry/General.cpp (host) and ${#windows_sources[@]} Windows sources"
 
+# The Linux command and its platform services, as the linux preset compiles them.
+cmake -S . -B build/lint-linux -G Ninja -DOSTREL_LINUX=ON -DCMAKE_BUILD_TYPE=MinSizeRel \
+  -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc -DBUILD_TESTING=OFF \
+  -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >build/lint.log 2>&1 || { cat build/lint.log; exit 1; }
+mapfile -t linux_sources < <(find cli platform/linux -type f -name '*.cpp' 2>/dev/null | sort)
+if [ ${#linux_sources[@]} -gt 0 ] && ! printf '%s\n' "${linux_sources[@]}" |
+  xargs -P "$(nproc)" -n 2 clang-tidy --quiet -p build/lint-linux >"$tidy_log" 2>&1; then
+  status=1
+fi
+grep -E -A3 'warning:|error:' "$tidy_log" || true
+echo "clang-tidy: ${#linux_sources[@]} Linux sources"
+
 echo "== cppcheck"
 # warning, performance and portability only: the style class mostly asks for std algorithms
 # over plain loops and for Microsoft's StringCch* functions, which this code has no use for.
 if ! cppcheck --quiet --error-exitcode=1 --enable=warning,performance,portability --std=c++17 \
-  --library=windows --inline-suppr -I . -D_WIN32 -DUNICODE -D_UNICODE "${existing[@]}"; then
+  --library=windows --library=googletest --inline-suppr -I . -D_WIN32 -DUNICODE -D_UNICODE "${existing[@]}"; then
   status=1
 fi
 

@@ -81,7 +81,11 @@ std::uint32_t FinalPath(std::string path, std::string& out) {
             return ENAMETOOLONG; // the link changed under us; do not guess
         }
         target.resize(static_cast<std::size_t>(length));
-        path = target.front() == '/' ? target : FolderOf(path) + "/" + target;
+        if (target.front() == '/') {
+            path = std::move(target);
+        } else {
+            path = FolderOf(path).append(1, '/').append(target);
+        }
     }
     return ELOOP;
 }
