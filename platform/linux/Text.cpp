@@ -1,21 +1,40 @@
 #include "platform/Text.h"
 
+#include "platform/linux/PrefixState.h"
+
 namespace platform {
 
-// ASCII only for now; anything else is the default character.
+// wchar_t is UTF-32 here and UTF-16 on Windows: characters beyond the BMP travel as surrogate
+// pairs between the two, so the code page sees exactly the units a Windows program would pass.
+
 std::string ToAnsi(std::wstring_view text) {
-    std::string bytes;
-    for (wchar_t c : text) {
-        bytes.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+    std::u16string units;
+    units.reserve(text.size());
+    for (const wchar_t c : text) {
+        const auto code = static_cast<std::uint32_t>(c);
+        if (code >= 0x10000 && code <= 0x10ffff) {
+            units.push_back(static_cast<char16_t>(0xd800 | ((code - 0x10000) >> 10)));
+            units.push_back(static_cast<char16_t>(0xdc00 | ((code - 0x10000) & 0x3ff)));
+        } else {
+            units.push_back(code > 0xffff ? u'\xfffd' : static_cast<char16_t>(code));
+        }
     }
-    return bytes;
+    return prefix::CurrentPrefix().codePage.Encode(units);
 }
 
 std::wstring FromAnsi(std::string_view bytes) {
+    const std::u16string units = prefix::CurrentPrefix().codePage.Decode(bytes);
     std::wstring text;
-    for (char c : bytes) {
-        const auto byte = static_cast<unsigned char>(c);
-        text.push_back(byte < 0x80 ? static_cast<wchar_t>(byte) : L'\xfffd');
+    text.reserve(units.size());
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        const char16_t unit = units[i];
+        if (unit >= 0xd800 && unit < 0xdc00 && i + 1 < units.size() && units[i + 1] >= 0xdc00 &&
+            units[i + 1] < 0xe000) {
+            text.push_back(static_cast<wchar_t>(0x10000 + ((unit - 0xd800) << 10) +
+                                                (units[++i] - 0xdc00)));
+        } else {
+            text.push_back(static_cast<wchar_t>(unit));
+        }
     }
     return text;
 }

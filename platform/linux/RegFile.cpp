@@ -1,0 +1,533 @@
+#include "platform/linux/RegFile.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace platform::prefix {
+
+namespace {
+
+constexpr std::string_view kHeader = "WINE REGISTRY Version 2";
+constexpr std::size_t kMaxNameUnits = 256; // wineserver refuses longer key names
+constexpr std::size_t kReadChunk = 64 * 1024;
+
+// The C library's isspace and isxdigit in the "C" locale, which is what Wine's loader uses.
+bool IsSpace(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+bool IsHexDigit(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+unsigned HexValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return static_cast<unsigned>(c - '0');
+    }
+    return static_cast<unsigned>((c | 0x20) - 'a' + 10);
+}
+
+// Physical lines of a file read with pread, so that several readers may share one descriptor.
+// A line keeps at most kMaxLineBytes; the rest of a longer one is read past and dropped.
+class LineReader {
+  public:
+    LineReader(int fd, long long offset) : fd_(fd), offset_(offset) {}
+
+    // False at the end of the file. A line stops at its first NUL, as C strings do.
+    bool Next(std::string& line, bool& tooLong) {
+        line.clear();
+        tooLong = false;
+        bool any = false;
+        for (;;) {
+            if (pos_ == buffer_.size() && !Refill()) {
+                return any;
+            }
+            any = true;
+            const char* start = buffer_.data() + pos_;
+            const std::size_t left = buffer_.size() - pos_;
+            const void* newline = std::memchr(start, '\n', left);
+            const std::size_t take =
+                newline != nullptr ? static_cast<std::size_t>(static_cast<const char*>(newline) - start)
+                                   : left;
+            if (line.size() + take <= kMaxLineBytes) {
+                line.append(start, take);
+            } else {
+                tooLong = true;
+            }
+            pos_ += take;
+            if (newline != nullptr) {
+                ++pos_;
+                break;
+            }
+        }
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        const std::size_t nul = line.find('\0');
+        if (nul != std::string::npos) {
+            line.resize(nul);
+        }
+        return true;
+    }
+
+    long long Offset() const { return offset_ - static_cast<long long>(buffer_.size() - pos_); }
+
+  private:
+    bool Refill() {
+        buffer_.resize(kReadChunk);
+        ssize_t got;
+        do {
+            got = ::pread(fd_, buffer_.data(), buffer_.size(), static_cast<off_t>(offset_));
+        } while (got < 0 && errno == EINTR);
+        buffer_.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+        pos_ = 0;
+        offset_ += got > 0 ? got : 0;
+        return got > 0;
+    }
+
+    int fd_;
+    long long offset_;
+    std::string buffer_;
+    std::size_t pos_ = 0;
+};
+
+const char* SkipSpaces(const char* p) {
+    while (*p != '\0' && IsSpace(*p)) {
+        ++p;
+    }
+    return p;
+}
+
+// The type a value line announces, and how its data is written.
+enum class DataForm { kString, kDword, kHex };
+
+// The tag at p ("\"", "str:\"", "str(2):\"", "str(7):\"", "hex:", "dword:", "hex(N):"): its
+// length, or 0 when there is none.
+std::size_t ParseDataTag(const char* p, std::uint32_t& type, DataForm& form) {
+    struct Tag {
+        std::string_view text;
+        std::uint32_t type;
+        DataForm form;
+    };
+    static constexpr Tag kTags[] = {
+        {"\"", kRegSz, DataForm::kString},         {"str:\"", kRegSz, DataForm::kString},
+        {"str(2):\"", kRegExpandSz, DataForm::kString}, {"str(7):\"", kRegMultiSz, DataForm::kString},
+        {"hex:", kRegBinary, DataForm::kHex},      {"dword:", kRegDword, DataForm::kDword},
+    };
+    for (const Tag& tag : kTags) {
+        if (std::strncmp(p, tag.text.data(), tag.text.size()) == 0) {
+            type = tag.type;
+            form = tag.form;
+            return tag.text.size();
+        }
+    }
+    if (std::strncmp(p, "hex(", 4) == 0) {
+        // Wine reads the number with strtoul, so it accepts what strtoul accepts.
+        char* end = nullptr;
+        type = static_cast<std::uint32_t>(std::strtoul(p + 4, &end, 16));
+        if (std::strncmp(end, "):", 2) != 0) {
+            return 0;
+        }
+        form = DataForm::kHex;
+        return static_cast<std::size_t>(end + 2 - p);
+    }
+    return 0;
+}
+
+// Comma-separated hex bytes from p; false on a malformed byte. `out` may be null to only check.
+bool ParseHexBytes(const char*& p, std::string* out, std::size_t& count) {
+    while (IsHexDigit(*p)) {
+        char* end = nullptr;
+        const unsigned long byte = std::strtoul(p, &end, 16);
+        if (end == p || byte > 0xff) {
+            return false;
+        }
+        if (out != nullptr && out->size() < kMaxValueBytes) {
+            out->push_back(static_cast<char>(byte));
+        }
+        ++count;
+        p = SkipSpaces(end);
+        if (*p == ',') {
+            ++p;
+        }
+        p = SkipSpaces(p);
+    }
+    return true;
+}
+
+enum class ValueLine { kBadName, kBadData, kGood };
+
+// One value line (and the lines it continues on), as Wine's loader reads it. With `want` false
+// only the lines are consumed and nothing is decoded or kept.
+ValueLine ReadValue(const std::string& first, LineReader& reader, bool want, std::u16string& name,
+                    Value& value) {
+    const char* p = SkipSpaces(first.c_str());
+    name.clear();
+    if (*p == '@') {
+        ++p;
+    } else {
+        ++p; // the opening quote
+        if (want) {
+            const auto used = ParseEscaped(p, '"', name);
+            if (!used) {
+                return ValueLine::kBadName;
+            }
+            name.pop_back();
+            p += *used;
+        } else {
+            while (*p != '\0' && *p != '"') {
+                if (*p == '\\' && *++p == '\0') {
+                    return ValueLine::kBadName;
+                }
+                ++p;
+            }
+            if (*p++ != '"') {
+                return ValueLine::kBadName;
+            }
+        }
+    }
+    p = SkipSpaces(p);
+    if (*p++ != '=') {
+        return ValueLine::kBadName;
+    }
+    p = SkipSpaces(p);
+
+    DataForm form = DataForm::kHex;
+    const std::size_t tag = ParseDataTag(p, value.type, form);
+    if (tag == 0) {
+        return ValueLine::kBadData;
+    }
+    p += tag;
+    value.data.clear();
+    switch (form) {
+    case DataForm::kString: {
+        if (!want) {
+            return ValueLine::kGood;
+        }
+        std::u16string text;
+        if (!ParseEscaped(p, '"', text)) {
+            return ValueLine::kBadData;
+        }
+        for (const char16_t unit : text) {
+            value.data.push_back(static_cast<char>(unit & 0xff));
+            value.data.push_back(static_cast<char>(unit >> 8));
+        }
+        return ValueLine::kGood;
+    }
+    case DataForm::kDword: {
+        const auto number = static_cast<std::uint32_t>(std::strtoul(p, nullptr, 16));
+        for (int shift = 0; shift < 32; shift += 8) {
+            value.data.push_back(static_cast<char>((number >> shift) & 0xff));
+        }
+        return ValueLine::kGood;
+    }
+    case DataForm::kHex:
+        break;
+    }
+    // Long binary data goes on over further lines, each but the last ending in a backslash.
+    std::string more;
+    std::size_t count = 0;
+    for (;;) {
+        if (!ParseHexBytes(p, want ? &value.data : nullptr, count)) {
+            return ValueLine::kBadData;
+        }
+        p = SkipSpaces(p);
+        if (*p == '\0') {
+            break;
+        }
+        bool tooLong = false;
+        if (*p != '\\' || !reader.Next(more, tooLong) || tooLong) {
+            return ValueLine::kBadData;
+        }
+        p = SkipSpaces(more.c_str());
+    }
+    return count > kMaxValueBytes ? ValueLine::kBadData : ValueLine::kGood;
+}
+
+void PutValue(std::vector<std::pair<std::u16string, Value>>& values, std::u16string folded,
+              Value value) {
+    for (auto& [name, old] : values) {
+        if (name == folded) {
+            old = std::move(value); // a key written twice: the later line wins
+            return;
+        }
+    }
+    values.emplace_back(std::move(folded), std::move(value));
+}
+
+} // namespace
+
+std::optional<std::size_t> ParseEscaped(std::string_view text, char end, std::u16string& out) {
+    static constexpr char kUtf8Length[128] = {
+        0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+        0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+        0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,
+        1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 2, 2, 2, 2, 2, 2, 2, 2,
+        2, 2, 2, 2, 2, 2, 2, 2, 3, 3, 3, 3, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    static constexpr unsigned char kUtf8Mask[4] = {0x7f, 0x1f, 0x0f, 0x07};
+    static constexpr unsigned kUtf8Min[4] = {0, 0x80, 0x800, 0x10000};
+
+    out.clear();
+    std::size_t i = 0;
+    const std::size_t n = text.size();
+    const auto at = [&](std::size_t k) { return k < n ? text[k] : '\0'; };
+    while (i < n && text[i] != '\0' && text[i] != end) {
+        if (text[i] == '\\') {
+            ++i;
+            const char c = at(i);
+            if (c == '\0') {
+                break;
+            }
+            char16_t simple = 0;
+            switch (c) {
+            case 'a': simple = u'\a'; break;
+            case 'b': simple = u'\b'; break;
+            case 'e': simple = 0x1b; break;
+            case 'f': simple = u'\f'; break;
+            case 'n': simple = u'\n'; break;
+            case 'r': simple = u'\r'; break;
+            case 't': simple = u'\t'; break;
+            case 'v': simple = u'\v'; break;
+            default: break;
+            }
+            if (simple != 0) {
+                out.push_back(simple);
+                ++i;
+                continue;
+            }
+            if (c == 'x') {
+                ++i;
+                if (!IsHexDigit(at(i))) {
+                    out.push_back(u'x');
+                    continue;
+                }
+                unsigned unit = 0;
+                for (int digits = 0; digits < 4 && IsHexDigit(at(i)); ++digits) {
+                    unit = unit * 16 + HexValue(text[i++]);
+                }
+                out.push_back(static_cast<char16_t>(unit));
+                continue;
+            }
+            if (c >= '0' && c <= '7') {
+                unsigned unit = 0;
+                for (int digits = 0; digits < 3 && at(i) >= '0' && at(i) <= '7'; ++digits) {
+                    unit = unit * 8 + static_cast<unsigned>(text[i++] - '0');
+                }
+                out.push_back(static_cast<char16_t>(unit));
+                continue;
+            }
+            // Any other escaped character stands for itself (\\ and \" among them).
+        }
+        const auto lead = static_cast<unsigned char>(text[i++]);
+        if (lead < 0x80) {
+            out.push_back(lead);
+            continue;
+        }
+        // Raw UTF-8, as a hand-edited file may hold; anything malformed is dropped.
+        const int length = kUtf8Length[lead - 0x80];
+        if (length == 0) {
+            continue;
+        }
+        unsigned code = lead & kUtf8Mask[length];
+        bool valid = true;
+        for (int k = 0; k < length; ++k) {
+            const unsigned next = static_cast<unsigned char>(at(i)) ^ 0x80;
+            if (next >= 0x40) {
+                valid = false;
+                break;
+            }
+            code = (code << 6) | next;
+            ++i;
+        }
+        if (!valid || code < kUtf8Min[length] || code > 0x10ffff) {
+            continue;
+        }
+        if (code <= 0xffff) {
+            out.push_back(static_cast<char16_t>(code));
+        } else {
+            code -= 0x10000;
+            out.push_back(static_cast<char16_t>(0xd800 | (code >> 10)));
+            out.push_back(static_cast<char16_t>(0xdc00 | (code & 0x3ff)));
+        }
+    }
+    out.push_back(u'\0');
+    if (at(i) != end || end == '\0') {
+        return std::nullopt;
+    }
+    return i + 1;
+}
+
+std::optional<std::vector<std::u16string>> SplitKeyPath(std::u16string_view path) {
+    std::vector<std::u16string> names;
+    if (!path.empty() && path.front() == u'\\') {
+        return std::nullopt;
+    }
+    std::size_t i = 0;
+    while (i < path.size()) {
+        const std::size_t stop = path.find(u'\\', i);
+        const std::size_t last = stop == std::u16string_view::npos ? path.size() : stop;
+        names.emplace_back(path.substr(i, last - i));
+        i = last;
+        while (i < path.size() && path[i] == u'\\') {
+            ++i;
+        }
+    }
+    return names;
+}
+
+std::unique_ptr<RegFile> RegFile::Open(const std::string& path, std::string& problem) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        problem = path + ": " + std::strerror(errno);
+        return nullptr;
+    }
+    LineReader reader(fd, 0);
+    std::string line;
+    bool tooLong = false;
+    if (!reader.Next(line, tooLong) || tooLong || line != kHeader) {
+        ::close(fd);
+        problem = path + " is not a Wine registry file (its first line is not \"" +
+                  std::string(kHeader) + "\")";
+        return nullptr;
+    }
+    const long long bodyStart = reader.Offset();
+    // Options before the first key apply to the whole file; Wine refuses an architecture it
+    // does not know rather than guess which registry view programs see.
+    Arch arch = Arch::kNone;
+    while (reader.Next(line, tooLong)) {
+        const char* p = SkipSpaces(line.c_str());
+        if (*p == '[') {
+            break;
+        }
+        if (std::strncmp(p, "#arch=", 6) == 0) {
+            const std::string_view name(p + 6);
+            if (name == "win32") {
+                arch = Arch::kWin32;
+            } else if (name == "win64") {
+                arch = Arch::kWin64;
+            } else {
+                ::close(fd);
+                problem = path + " names an unknown architecture (" + std::string(p) + ")";
+                return nullptr;
+            }
+        }
+    }
+    return std::unique_ptr<RegFile>(new RegFile(fd, bodyStart, arch));
+}
+
+RegFile::~RegFile() {
+    ::close(fd_);
+}
+
+PathScan RegFile::Scan(const std::vector<std::u16string>& foldedPath, const CaseTable& fold) const {
+    static const std::u16string kWow64Node = u"wow6432node";
+    static const std::u16string kLinkValue = u"symboliclinkvalue";
+    const std::size_t depth = foldedPath.size();
+    PathScan scan;
+    scan.keys.resize(depth + 1);
+    scan.keys[0].exists = true;
+
+    LineReader reader(fd_, bodyStart_);
+    std::string line;
+    std::u16string text;
+    std::u16string name;
+    bool tooLong = false;
+    bool inKey = false;            // a key line was read and understood
+    std::size_t keyOnPath = depth + 1; // which key of the path that key is, if any
+
+    while (reader.Next(line, tooLong)) {
+        const char* p = SkipSpaces(line.c_str());
+        if (tooLong) {
+            ++scan.badLines;
+            if (*p == '[') {
+                inKey = false;
+            }
+            continue;
+        }
+        switch (*p) {
+        case '[': {
+            inKey = false;
+            keyOnPath = depth + 1;
+            const auto used = ParseEscaped(p + 1, ']', text);
+            if (!used) {
+                ++scan.badLines;
+                break;
+            }
+            text.pop_back();
+            auto names = SplitKeyPath(text);
+            if (!names) {
+                ++scan.badLines;
+                break;
+            }
+            bool tooLongName = false;
+            for (const auto& part : *names) {
+                tooLongName = tooLongName || part.size() > kMaxNameUnits;
+            }
+            if (tooLongName) {
+                ++scan.badLines;
+                break;
+            }
+            inKey = true;
+            // How far this key follows the path: every key on the way exists, and the next name
+            // tells whether the last shared key has a Wow6432Node child.
+            std::size_t shared = 0;
+            while (shared < names->size() && shared < depth &&
+                   fold.Fold((*names)[shared]) == foldedPath[shared]) {
+                scan.keys[++shared].exists = true;
+            }
+            if (shared < names->size() && fold.Fold((*names)[shared]) == kWow64Node &&
+                (shared == 0 || foldedPath[shared - 1] != kWow64Node)) {
+                scan.keys[shared].hasWow64Child = true;
+            }
+            if (shared == names->size()) {
+                keyOnPath = shared;
+            }
+            break;
+        }
+        case '@':
+        case '"': {
+            if (!inKey) {
+                ++scan.badLines; // a value before any key
+                break;
+            }
+            const bool want = keyOnPath <= depth;
+            Value value;
+            const ValueLine result = ReadValue(line, reader, want, name, value);
+            if (result == ValueLine::kBadName) {
+                ++scan.badLines;
+                break;
+            }
+            if (result == ValueLine::kBadData) {
+                ++scan.badLines;
+                value = Value{}; // Wine keeps the name, with no type and no data
+            }
+            if (!want) {
+                break;
+            }
+            std::u16string folded = fold.Fold(name);
+            if (folded == kLinkValue) {
+                scan.keys[keyOnPath].linkTarget = value.data;
+            }
+            if (keyOnPath == depth) {
+                PutValue(scan.values, std::move(folded), std::move(value));
+            }
+            break;
+        }
+        case '#':
+            if (inKey && keyOnPath <= depth && std::strncmp(p, "#link", 5) == 0) {
+                scan.keys[keyOnPath].isLink = true;
+            }
+            break;
+        case ';':
+        case '\0':
+            break;
+        default:
+            ++scan.badLines;
+            break;
+        }
+    }
+    return scan;
+}
+
+} // namespace platform::prefix
