@@ -1,5 +1,5 @@
-// The terminal speaks UTF-8; the program's wide text holds UTF-16 code units, as on Windows, so
-// that the registry reader and the backup file see the same text on both systems.
+// The terminal speaks UTF-8. Wide text from the user is handed on as UTF-16 code units, as a
+// Windows edit box holds it; the code page conversion takes those and whole code points alike.
 #pragma once
 
 #include <optional>
@@ -8,7 +8,7 @@
 
 namespace platform {
 
-// Surrogate pairs are joined; a lone surrogate becomes U+FFFD, since UTF-8 cannot carry it.
+// Code points and surrogate pairs alike; a lone surrogate becomes U+FFFD, which UTF-8 can carry.
 std::string ToUtf8(std::wstring_view text);
 
 // UTF-16 code units of valid UTF-8 text; nothing for malformed input (overlong forms, encoded

@@ -50,6 +50,10 @@ expect_file() {
 prefix "$work/good" '"codkey"="ABCD-EFGH-1234"'
 prefix "$work/spaces" '"codkey"="  AB C  "'
 prefix "$work/nul" '"codkey"=str(7):"AB\0CD\0"'
+prefix "$work/accent" '"codkey"="caf\xe9-\x4e2d"'
+# The code page table every prefix gets from wineboot, from Wine's own install.
+mkdir -p "$work/accent/drive_c/windows/system32"
+cp /usr/share/wine/nls/c_1252.nls "$work/accent/drive_c/windows/system32/"
 prefix "$work/empty" '"codkey"=""'
 prefix "$work/missing" '"other"="x"'
 prefix "$work/compat/pfx" '"codkey"="PROTON-KEY"'
@@ -57,8 +61,9 @@ mkdir -p "$work/notprefix" "$work/cwd"
 cd "$work/cwd" || exit 1
 
 expect "recover" 0 "ABCD-EFGH-1234" -- "$ostrel" recover --prefix "$work/good"
-expect "recover keeps spaces" 0 "  AB C  " -- "$ostrel" recover --prefix "$work/spaces"
+expect "recover drops only leading spaces" 0 "AB C  " -- "$ostrel" recover --prefix "$work/spaces"
 expect "recover up to NUL" 0 "AB" -- "$ostrel" recover --prefix "$work/nul"
+expect "recover in UTF-8" 0 "café-?" -- "$ostrel" recover --prefix "$work/accent"
 expect "recover empty value" 0 "" -- "$ostrel" recover --prefix "$work/empty"
 expect "recover missing value" 1 "Error" -- "$ostrel" recover --prefix "$work/missing"
 expect "compatdata folder" 0 "PROTON-KEY" -- "$ostrel" recover --prefix "$work/compat"
@@ -76,6 +81,8 @@ expect "backup" 0 "ostrel.txt written!" -- "$ostrel" backup --prefix "$work/good
 expect_file "backup" "${header}ABCD-EFGH-1234"$'\r\n'
 expect "backup --key" 0 "ostrel.txt written!" -- "$ostrel" backup --prefix "$work/good" --key "  typed "
 expect_file "backup --key" "${header}  typed "$'\r\n'
+expect "backup in the ANSI code page" 0 "ostrel.txt written!" -- "$ostrel" backup --prefix "$work/accent"
+expect_file "backup in the ANSI code page" "${header}caf"$'\xe9'"-?"$'\r\n'
 expect "backup empty box" 0 "ostrel.txt written!" -- "$ostrel" backup --prefix "$work/good" --key ""
 expect_file "backup empty box" "${header}"$'\r\n'
 # The window would save "Error" from the box; the command does too, and says so by its exit code.
