@@ -13,6 +13,7 @@
 #include <csignal>
 #include <cstdio>
 #include <new>
+#include <unistd.h>
 
 namespace {
 
@@ -43,6 +44,28 @@ Recovered Recover() {
         recovered.read = *result != General::kFailureMarker;
     }
     return recovered;
+}
+
+// Registry files come from outside: a key holding escape sequences must not drive the user's
+// terminal, and a tab or line break must not split a line of the scan. Control characters show
+// as U+FFFD, as an edit box shows them as a box.
+std::string Shown(std::wstring text) {
+    for (wchar_t& c : text) {
+        if (c < 0x20 || (c >= 0x7F && c < 0xA0)) {
+            c = 0xFFFD;
+        }
+    }
+    return platform::ToUtf8(text);
+}
+
+// Folder names can hold them too.
+std::string Shown(std::string bytes) {
+    for (char& c : bytes) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+            c = '?';
+        }
+    }
+    return bytes;
 }
 
 // A reason that does not say which folder it is about gets the folder in front.
@@ -92,7 +115,10 @@ int RunRecover(const cli::Options& options) {
         return kUsageError;
     }
     const Recovered recovered = Recover();
-    std::fputs((platform::ToUtf8(recovered.text) + "\n").c_str(), stdout);
+    // Into a pipe or a file the key goes exactly as read; only a terminal is protected from it.
+    const std::string text =
+        ::isatty(STDOUT_FILENO) ? Shown(recovered.text) : platform::ToUtf8(recovered.text);
+    std::fputs((text + "\n").c_str(), stdout);
     return Finish(recovered.read ? kRead : kNotRead);
 }
 
@@ -123,8 +149,8 @@ int RunBackup(const cli::Options& options) {
     if (!box.read) {
         // The window's user sees the box before pressing Backup; here the exit code has to say
         // that the file holds no key.
-        Complain("no key was read from " + prefix + ": ostrel.txt holds \"" +
-                 platform::ToUtf8(box.text) + "\"");
+        Complain("no key was read from " + prefix + ": ostrel.txt holds \"" + Shown(box.text) +
+                 "\"");
         return Finish(kNotRead);
     }
     return Finish(kRead);
@@ -147,7 +173,7 @@ int RunScan() {
         }
         anyRead = anyRead || recovered.read;
         const std::string line =
-            found.origin + "\t" + found.path + "\t" + platform::ToUtf8(recovered.text) + "\n";
+            Shown(found.origin) + "\t" + Shown(found.path) + "\t" + Shown(recovered.text) + "\n";
         std::fputs(line.c_str(), stdout);
     }
     return Finish(anyRead ? kRead : kNotRead);

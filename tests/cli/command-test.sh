@@ -54,6 +54,7 @@ prefix "$work/accent" '"codkey"="caf\xe9-\x4e2d"'
 # The code page table every prefix gets from wineboot, from Wine's own install.
 mkdir -p "$work/accent/drive_c/windows/system32"
 cp /usr/share/wine/nls/c_1252.nls "$work/accent/drive_c/windows/system32/"
+prefix "$work/escape" '"codkey"="A\eB\tC"'
 prefix "$work/empty" '"codkey"=""'
 prefix "$work/missing" '"other"="x"'
 prefix "$work/compat/pfx" '"codkey"="PROTON-KEY"'
@@ -64,6 +65,7 @@ expect "recover" 0 "ABCD-EFGH-1234" -- "$ostrel" recover --prefix "$work/good"
 expect "recover drops only leading spaces" 0 "AB C  " -- "$ostrel" recover --prefix "$work/spaces"
 expect "recover up to NUL" 0 "AB" -- "$ostrel" recover --prefix "$work/nul"
 expect "recover in UTF-8" 0 "café-?" -- "$ostrel" recover --prefix "$work/accent"
+expect "recover into a pipe is exact" 0 $'A\eB\tC' -- "$ostrel" recover --prefix "$work/escape"
 expect "recover empty value" 0 "" -- "$ostrel" recover --prefix "$work/empty"
 expect "recover missing value" 1 "Error" -- "$ostrel" recover --prefix "$work/missing"
 expect "compatdata folder" 0 "PROTON-KEY" -- "$ostrel" recover --prefix "$work/compat"
@@ -119,10 +121,12 @@ fi
 home="$work/home"
 prefix "$home/.wine" '"codkey"="WINE-KEY"'
 prefix "$home/.local/share/Steam/steamapps/compatdata/7940/pfx" '"codkey"="STEAM-KEY"'
+prefix "$home/.PlayOnLinux/wineprefix/Esc"$'\t' '"codkey"="A\eB\tC"'
 mkdir -p "$home/.PlayOnLinux/wineprefix/Broken" && printf 'garbage\n' >"$home/.PlayOnLinux/wineprefix/Broken/system.reg"
 expected="Wine	$home/.wine	WINE-KEY
 Steam app 7940	$home/.local/share/Steam/steamapps/compatdata/7940/pfx	STEAM-KEY
-PlayOnLinux Broken	$home/.PlayOnLinux/wineprefix/Broken	Error"
+PlayOnLinux Broken	$home/.PlayOnLinux/wineprefix/Broken	Error
+PlayOnLinux Esc?	$home/.PlayOnLinux/wineprefix/Esc?	A�B�C"
 expect "scan" 0 "$expected" -- env -u WINEPREFIX -u XDG_DATA_HOME -u XDG_CONFIG_HOME HOME="$home" "$ostrel" scan
 expect "scan finds nothing" 1 "" -- env -u WINEPREFIX HOME="$work/nohome" "$ostrel" scan
 
