@@ -94,7 +94,8 @@ CodePage CodePage::FromNlsFile(const std::string& path) {
     if (at + 256 + 2 > w.size()) {
         return page;
     }
-    page.multiByte_.assign(w.begin() + static_cast<long>(at), w.begin() + static_cast<long>(at) + 256);
+    page.multiByte_.assign(w.begin() + static_cast<long>(at),
+                           w.begin() + static_cast<long>(at) + 256);
     at += 256;
     if (w[at++] != 0) {
         at += 256; // glyph table: only for MB_USEGLYPHCHARS, which a registry read never asks for
@@ -198,8 +199,9 @@ std::u16string CodePage::Decode(std::string_view bytes) const {
                 text.push_back(unicodeDefault_); // a lead byte with nothing after it
             } else {
                 const size_t index = lead + static_cast<unsigned char>(bytes[++i]);
-                text.push_back(index < leadTables_.size() ? static_cast<char16_t>(leadTables_[index])
-                                                          : unicodeDefault_);
+                text.push_back(index < leadTables_.size()
+                                   ? static_cast<char16_t>(leadTables_[index])
+                                   : unicodeDefault_);
             }
         }
         return text;
@@ -208,8 +210,9 @@ std::u16string CodePage::Decode(std::string_view bytes) const {
         if (ConvertWithIconv("UTF-16LE", IconvName(number_), bytes, 1, std::string("?\0", 2),
                              utf16)) {
             for (size_t i = 0; i + 1 < utf16.size(); i += 2) {
-                text.push_back(static_cast<char16_t>(static_cast<unsigned char>(utf16[i]) |
-                                                     (static_cast<unsigned char>(utf16[i + 1]) << 8)));
+                text.push_back(
+                    static_cast<char16_t>(static_cast<unsigned char>(utf16[i]) |
+                                          (static_cast<unsigned char>(utf16[i + 1]) << 8)));
             }
             return text;
         }

@@ -25,8 +25,8 @@ constexpr unsigned kDefaultCodePage = 1252;
 // The prefix's ANSI code page, as Wine picks it at start: the ACP value of the Nls\CodePage key.
 unsigned ReadAnsiCodePage() {
     KeyHandle key = 0;
-    if (RegOpenKeyExA(0x80000002, "System\\CurrentControlSet\\Control\\Nls\\CodePage", 0,
-                      kKeyRead, key) != kSuccess) {
+    if (RegOpenKeyExA(0x80000002, "System\\CurrentControlSet\\Control\\Nls\\CodePage", 0, kKeyRead,
+                      key) != kSuccess) {
         return kDefaultCodePage;
     }
     unsigned char buffer[32] = {};

@@ -48,8 +48,9 @@ class LineReader {
             const std::size_t left = buffer_.size() - pos_;
             const void* newline = std::memchr(start, '\n', left);
             const std::size_t take =
-                newline != nullptr ? static_cast<std::size_t>(static_cast<const char*>(newline) - start)
-                                   : left;
+                newline != nullptr
+                    ? static_cast<std::size_t>(static_cast<const char*>(newline) - start)
+                    : left;
             if (line.size() + take <= kMaxLineBytes) {
                 line.append(start, take);
             } else {
@@ -111,9 +112,12 @@ std::size_t ParseDataTag(const char* p, std::uint32_t& type, DataForm& form) {
         DataForm form;
     };
     static constexpr Tag kTags[] = {
-        {"\"", kRegSz, DataForm::kString},         {"str:\"", kRegSz, DataForm::kString},
-        {"str(2):\"", kRegExpandSz, DataForm::kString}, {"str(7):\"", kRegMultiSz, DataForm::kString},
-        {"hex:", kRegBinary, DataForm::kHex},      {"dword:", kRegDword, DataForm::kDword},
+        {"\"", kRegSz, DataForm::kString},
+        {"str:\"", kRegSz, DataForm::kString},
+        {"str(2):\"", kRegExpandSz, DataForm::kString},
+        {"str(7):\"", kRegMultiSz, DataForm::kString},
+        {"hex:", kRegBinary, DataForm::kHex},
+        {"dword:", kRegDword, DataForm::kDword},
     };
     for (const Tag& tag : kTags) {
         if (std::strncmp(p, tag.text.data(), tag.text.size()) == 0) {
@@ -281,15 +285,32 @@ std::optional<std::size_t> ParseEscaped(std::string_view text, char end, std::u1
             }
             char16_t simple = 0;
             switch (c) {
-            case 'a': simple = u'\a'; break;
-            case 'b': simple = u'\b'; break;
-            case 'e': simple = 0x1b; break;
-            case 'f': simple = u'\f'; break;
-            case 'n': simple = u'\n'; break;
-            case 'r': simple = u'\r'; break;
-            case 't': simple = u'\t'; break;
-            case 'v': simple = u'\v'; break;
-            default: break;
+            case 'a':
+                simple = u'\a';
+                break;
+            case 'b':
+                simple = u'\b';
+                break;
+            case 'e':
+                simple = 0x1b;
+                break;
+            case 'f':
+                simple = u'\f';
+                break;
+            case 'n':
+                simple = u'\n';
+                break;
+            case 'r':
+                simple = u'\r';
+                break;
+            case 't':
+                simple = u'\t';
+                break;
+            case 'v':
+                simple = u'\v';
+                break;
+            default:
+                break;
             }
             if (simple != 0) {
                 out.push_back(simple);
@@ -433,7 +454,7 @@ PathScan RegFile::Scan(const std::vector<std::u16string>& foldedPath, const Case
     std::u16string text;
     std::u16string name;
     bool tooLong = false;
-    bool inKey = false;            // a key line was read and understood
+    bool inKey = false;                // a key line was read and understood
     std::size_t keyOnPath = depth + 1; // which key of the path that key is, if any
 
     while (reader.Next(line, tooLong)) {

@@ -18,10 +18,10 @@ using prefix::KeyFacts;
 using prefix::RegFile;
 using prefix::Value;
 
-constexpr Status kFileNotFound = 2;    // ERROR_FILE_NOT_FOUND
-constexpr Status kInvalidHandle = 6;   // ERROR_INVALID_HANDLE
-constexpr Status kBadPathname = 161;   // ERROR_BAD_PATHNAME
-constexpr Status kMoreData = 234;      // ERROR_MORE_DATA
+constexpr Status kFileNotFound = 2;  // ERROR_FILE_NOT_FOUND
+constexpr Status kInvalidHandle = 6; // ERROR_INVALID_HANDLE
+constexpr Status kBadPathname = 161; // ERROR_BAD_PATHNAME
+constexpr Status kMoreData = 234;    // ERROR_MORE_DATA
 constexpr Status kInvalidParameter = 87;
 
 constexpr int kMaxLinkDepth = 16; // as wineserver: a deeper chain of links is a loop
@@ -46,10 +46,14 @@ const Path* RootPath(RootHandle root) {
     static const Path kUsers{u"user"};
     static const Path kCurrentUser{u"user", u"s-1-5-21-0-0-0-1000"};
     switch (root) {
-    case 0x80000001: return &kCurrentUser;
-    case 0x80000002: return &kMachine;
-    case 0x80000003: return &kUsers;
-    default: return nullptr;
+    case 0x80000001:
+        return &kCurrentUser;
+    case 0x80000002:
+        return &kMachine;
+    case 0x80000003:
+        return &kUsers;
+    default:
+        return nullptr;
     }
 }
 
@@ -175,7 +179,8 @@ class Resolver {
         }
         const std::u16string target = Utf16(*facts.linkTarget);
         static constexpr std::u16string_view kRoot = u"\\registry\\";
-        if (target.size() <= kRoot.size() || state_.fold.Fold(target.substr(0, kRoot.size())) != kRoot) {
+        if (target.size() <= kRoot.size() ||
+            state_.fold.Fold(target.substr(0, kRoot.size())) != kRoot) {
             return false;
         }
         const auto names = prefix::SplitKeyPath(std::u16string_view(target).substr(kRoot.size()));
@@ -227,7 +232,8 @@ class Resolver {
         if (mount == nullptr) {
             // Above the files: \Registry and \Registry\User exist and hold nothing else.
             for (std::size_t i = 0; i <= path.size(); ++i) {
-                Known& known = cache_[Join(Path(path.begin(), path.begin() + static_cast<long>(i)))];
+                Known& known =
+                    cache_[Join(Path(path.begin(), path.begin() + static_cast<long>(i)))];
                 known.haveFacts = true;
                 known.facts = KeyFacts{};
                 known.facts.exists = i == 0 || (i == 1 && path[0] == u"user");

@@ -30,8 +30,8 @@ std::wstring FromAnsi(std::string_view bytes) {
         const char16_t unit = units[i];
         if (unit >= 0xd800 && unit < 0xdc00 && i + 1 < units.size() && units[i + 1] >= 0xdc00 &&
             units[i + 1] < 0xe000) {
-            text.push_back(static_cast<wchar_t>(0x10000 + ((unit - 0xd800) << 10) +
-                                                (units[++i] - 0xdc00)));
+            text.push_back(
+                static_cast<wchar_t>(0x10000 + ((unit - 0xd800) << 10) + (units[++i] - 0xdc00)));
         } else {
             text.push_back(static_cast<wchar_t>(unit));
         }

@@ -86,7 +86,8 @@ int main(int argc, char** argv) {
         if (tab1 == std::string::npos || tab2 == std::string::npos) {
             continue;
         }
-        const auto root = static_cast<std::uint32_t>(std::strtoul(line.substr(0, tab1).c_str(), nullptr, 16));
+        const auto root =
+            static_cast<std::uint32_t>(std::strtoul(line.substr(0, tab1).c_str(), nullptr, 16));
         std::uintptr_t key = 0;
         const long opened = Open(root, line.substr(tab1 + 1, tab2 - tab1 - 1), key);
         if (opened != 0) {

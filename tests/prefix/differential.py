@@ -47,6 +47,31 @@ VALUES_32 = [
 # Only in the 64-bit view: never visible to a 32-bit program.
 VALUES_64 = ['"only64"="sixty-four"']
 
+# Lines written into system.reg by hand, as Wine never writes them but a user or a damaged file
+# may: Wine's own loader reads them when the probe starts, the native reader reads the same file.
+HAND_KEY = r"Software\Ostrel\Hand"
+HAND_LINES = [
+    r'"esc"="\a\b\t\n\v\f\r\e \1\037\0001 \q\\"',
+    r'"hex"="caf\xe9 \x00e91 \xg \x4e2d\xd83d\xde00"',
+    '"utf8"="caf\xc3\xa9 \xff! \xe4\xb8\xad"',
+    r'"strcolon"=str:"plain"',
+    r'"odd"=hex(1):61,00,62,00,63',
+    r'"nonul"=hex(1):41,00,42,00,43,00',
+    r'"zero"=hex(1):',
+    r'"hexty"=hex(0x7):6f,00,00,00,00,00',
+    r'"empty0"=hex():',
+    '"wrapped"=hex(b):01,02,\\\n  03,04,\\ ignored\n  05,06,07,08',
+    r'"baddata"=hex:01,zz',
+    r'"badtag"=nonsense',
+    r'"unterminated"="abc',
+    '"badend"="abc\\',
+    r'"spaced"  =  dword:  0000abcd',
+    r'"bigdword"=dword:123456789',
+    r'"badname',
+    r'"twice"="first"',
+    r'"TWICE"="second"',
+]
+
 
 def reg_file(sections):
     lines = ["Windows Registry Editor Version 5.00", ""]
@@ -60,6 +85,7 @@ def reg_file(sections):
 def queries():
     names = [v.split("=")[0].strip('"') for v in VALUES_32 if not v.startswith("@")]
     rows = [(HKLM, KEY, name) for name in names]
+    rows += [(HKLM, HAND_KEY, line[1:line.index('"', 1)]) for line in HAND_LINES[:-3]]
     rows += [
         (HKLM, KEY, ""),                                 # the default value
         (HKLM, KEY, "only64"),                           # present only in the 64-bit view
@@ -78,6 +104,8 @@ def queries():
         (HKLM, r"System\CurrentControlSet\Control\Nls\CodePage", "ACP"),
         (HKLM, r"Software\Microsoft\Windows NT\CurrentVersion", "CurrentBuild"),
         (HKLM, r"Software\Microsoft\Windows NT\CurrentVersion", "ProductName"),
+        (HKLM, r"Software\Ostrel\Hand", "twice"),
+        (HKLM, r"Software\Ostrel\Hand", "badname"),
         (HKCU, r"Software\Ostrel", "user"),              # HKCU is not redirected
         (HKCU, r"Control Panel\Desktop", "WheelScrollLines"),
         (HKU, r"S-1-5-21-0-0-0-1000\Software\Ostrel", "user"),
@@ -115,13 +143,19 @@ def main():
     run([WINE, "reg", "import", os.path.join(work, "view32.reg"), "/reg:32"], env, **quiet)
     run([WINE, "reg", "import", os.path.join(work, "view64.reg"), "/reg:64"], env, **quiet)
 
+    # wineserver writes system.reg and user.reg when it exits; then the hand-written lines go in.
+    run([WINESERVER, "-w"], env)
+    with open(os.path.join(prefix, "system.reg"), "ab") as f:
+        section = "\n[%s] 1700000000\n" % HAND_KEY.replace("\\", r"\\").replace(
+            "Software", r"Software\\Wow6432Node", 1)
+        f.write((section + "\n".join(HAND_LINES) + "\n").encode("latin-1"))
+
     query_file = os.path.join(work, "queries.txt")
     with open(query_file, "wb") as f:
         f.write(queries())
-    expected = run([WINE, windows_probe, query_file], env, capture_output=True).stdout
-    # wineserver writes system.reg and user.reg when it exits.
-    run([WINESERVER, "-w"], env)
     actual = run([linux_probe, prefix, query_file], env, capture_output=True).stdout
+    expected = run([WINE, windows_probe, query_file], env, capture_output=True).stdout
+    subprocess.run([WINESERVER, "-w"], env=env)
 
     rows = queries().decode("cp1252").splitlines()
     want, got = expected.decode().splitlines(), actual.decode().splitlines()
