@@ -39,12 +39,21 @@ std::optional<std::string> ReadSmallFile(const std::string& path) {
     if (fd < 0) {
         return std::nullopt;
     }
-    // Read one byte past the limit, so a file that grew after any size check is still refused.
-    std::string text(kMaxSettingsFile + 1, '\0');
-    std::size_t done = 0;
     struct stat info {};
-    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-    while (ok && done < text.size()) {
+    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+              static_cast<std::size_t>(info.st_size) <= kMaxSettingsFile;
+    std::string text;
+    if (ok) {
+        // Room for one byte more than the file had, so that one grown since is seen and sized.
+        text.resize(static_cast<std::size_t>(info.st_size) + 1);
+    }
+    std::size_t done = 0;
+    while (ok) {
+        if (done == text.size()) {
+            ok = text.size() <= kMaxSettingsFile;
+            text.resize(std::min(text.size() * 2, kMaxSettingsFile + 1));
+            continue;
+        }
         const ssize_t got = ::read(fd, text.data() + done, text.size() - done);
         if (got < 0 && errno == EINTR) {
             continue;
@@ -56,7 +65,7 @@ std::optional<std::string> ReadSmallFile(const std::string& path) {
         done += static_cast<std::size_t>(got);
     }
     ::close(fd);
-    if (!ok || done > kMaxSettingsFile) {
+    if (!ok) {
         return std::nullopt;
     }
     text.resize(done);
