@@ -12,7 +12,7 @@ const char* const kUsage =
     "  recover   print the key (\"Error\" when it cannot be read)\n"
     "  backup    write ostrel.txt in the current folder: the key, or TEXT, under a short header\n"
     "  scan      list every prefix found (Wine, Steam/Proton, Lutris, Bottles, Heroic,\n"
-    "            PlayOnLinux) with its key\n"
+    "            PlayOnLinux), one line each: origin, folder and key, separated by tabs\n"
     "\n"
     "  --prefix DIR  the prefix (the folder holding system.reg), or a Proton compatdata folder;\n"
     "                default $WINEPREFIX, else ~/.wine\n"
