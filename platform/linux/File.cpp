@@ -8,6 +8,7 @@
 #include "platform/linux/Utf8.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <ctime>
 #include <fcntl.h>
@@ -200,7 +201,37 @@ std::uint32_t CreateTemporaryBeside(const std::string& target, std::string& temp
 
 } // namespace
 
+namespace {
+
+// Ctrl+C between creating the temporary file and renaming it would leave the file behind (or a
+// half-restored backup): such signals wait until the replace is over, then act as usual.
+class SignalsHeld {
+  public:
+    SignalsHeld() {
+        sigset_t held;
+        sigemptyset(&held);
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+            sigaddset(&held, signal);
+        }
+        held_ = ::pthread_sigmask(SIG_BLOCK, &held, &previous_) == 0;
+    }
+    ~SignalsHeld() {
+        if (held_) {
+            ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+        }
+    }
+    SignalsHeld(const SignalsHeld&) = delete;
+    SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+  private:
+    sigset_t previous_{};
+    bool held_ = false;
+};
+
+} // namespace
+
 std::uint32_t WriteFileAtomically(const std::wstring& path, std::string_view bytes) {
+    const SignalsHeld signalsHeld;
     std::string target;
     std::uint32_t error = FinalPath(ToUtf8(path), target);
     if (error != 0) {
