@@ -12,7 +12,7 @@ namespace {
 
 constexpr std::string_view kHeader = "WINE REGISTRY Version 2";
 constexpr std::size_t kMaxNameUnits = 256; // wineserver refuses longer key names
-constexpr std::size_t kReadChunk = 64 * 1024;
+constexpr std::size_t kReadChunk = std::size_t{64} * 1024;
 
 // The C library's isspace and isxdigit in the "C" locale, which is what Wine's loader uses.
 bool IsSpace(char c) {
@@ -263,7 +263,7 @@ void PutValue(std::vector<std::pair<std::u16string, Value>>& values, std::u16str
 } // namespace
 
 std::optional<std::size_t> ParseEscaped(std::string_view text, char end, std::u16string& out) {
-    static constexpr char kUtf8Length[128] = {
+    static constexpr unsigned char kUtf8Length[128] = {
         0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
         0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
         0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,
