@@ -2,7 +2,7 @@
 #   make run   opens Ostrel (under Wine here), or shows a recorded demo when there is no display
 #   make test  installs, builds both presets and the host checks, and runs every test
 
-.PHONY: run test build build-host bootstrap clean
+.PHONY: run test build build-host build-linux bootstrap clean
 
 bootstrap:
 	./scripts/bootstrap.sh
@@ -19,10 +19,15 @@ build-host: bootstrap
 	cmake --preset host-asan
 	cmake --build --preset host-asan
 
+# The native Linux command that reads Wine and Proton prefixes, with its tests.
+build-linux: bootstrap
+	cmake --preset linux
+	cmake --build --preset linux
+
 run: build
 	./scripts/run.sh
 
-test: build build-host
+test: build build-host build-linux
 	./scripts/test.sh
 
 clean:

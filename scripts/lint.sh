@@ -49,17 +49,16 @@ fi
 grep -E -A3 'warning:|error:' "$tidy_log" || true
 echo "clang-tidy: registry/General.cpp (host) and ${#windows_sources[@]} Windows sources"
 
-# The Linux command and its platform services, as the linux preset compiles them.
-cmake -S . -B build/lint-linux -G Ninja -DOSTREL_LINUX=ON -DCMAKE_BUILD_TYPE=MinSizeRel \
-  -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc -DBUILD_TESTING=OFF \
-  -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >build/lint.log 2>&1 || { cat build/lint.log; exit 1; }
-mapfile -t linux_sources < <(find cli platform/linux -type f -name '*.cpp' 2>/dev/null | sort)
-if [ ${#linux_sources[@]} -gt 0 ] && ! printf '%s\n' "${linux_sources[@]}" |
-  xargs -P "$(nproc)" -n 2 clang-tidy --quiet -p build/lint-linux >"$tidy_log" 2>&1; then
-  status=1
+# The Linux platform code and the command, as the linux preset compiles them (configured by make
+# build-linux).
+mapfile -t linux_sources < <(find platform/linux cli -type f -name '*.cpp' 2>/dev/null | sort)
+if [ ${#linux_sources[@]} -gt 0 ]; then
+  linux_args=(-- -std=c++17 -I "$root")
+  [ -f build/linux/compile_commands.json ] && linux_args=(-p build/linux)
+  clang-tidy --quiet "${linux_sources[@]}" "${linux_args[@]}" >"$tidy_log" 2>&1 || status=1
+  grep -E -A3 'warning:|error:' "$tidy_log" || true
+  echo "clang-tidy: ${#linux_sources[@]} Linux platform sources"
 fi
-grep -E -A3 'warning:|error:' "$tidy_log" || true
-echo "clang-tidy: ${#linux_sources[@]} Linux sources"
 
 echo "== cppcheck"
 # warning, performance and portability only: the style class mostly asks for std algorithms

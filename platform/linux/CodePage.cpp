@@ -38,14 +38,19 @@ std::string IconvName(unsigned number) {
     return number == 65001 ? "UTF-8" : "CP" + std::to_string(number);
 }
 
-// Converts with iconv, putting `invalid` in place of each unit of input it cannot convert.
-// Returns false when iconv does not know the code page at all.
-bool ConvertWithIconv(const std::string& to, const std::string& from, std::string_view input,
-                      size_t unitBytes, std::string_view invalid, std::string& output) {
+std::shared_ptr<void> OpenIconv(const std::string& to, const std::string& from) {
     iconv_t converter = ::iconv_open(to.c_str(), from.c_str());
     if (converter == reinterpret_cast<iconv_t>(-1)) {
-        return false;
+        return nullptr;
     }
+    return std::shared_ptr<void>(converter, [](void* open) { ::iconv_close(open); });
+}
+
+// Converts with iconv, putting `invalid` in place of each unit of input it cannot convert.
+void ConvertWithIconv(void* open, std::string_view input, size_t unitBytes,
+                      std::string_view invalid, std::string& output) {
+    const auto converter = static_cast<iconv_t>(open);
+    ::iconv(converter, nullptr, nullptr, nullptr, nullptr);
     std::string in(input);
     char* inPtr = in.data();
     size_t inLeft = in.size();
@@ -67,8 +72,6 @@ bool ConvertWithIconv(const std::string& to, const std::string& from, std::strin
     size_t outLeft = sizeof(chunk);
     ::iconv(converter, nullptr, nullptr, &outPtr, &outLeft);
     output.append(chunk, static_cast<size_t>(outPtr - chunk));
-    ::iconv_close(converter);
-    return true;
 }
 
 } // namespace
@@ -138,9 +141,12 @@ CodePage CodePage::FromNlsFile(const std::string& path) {
 
 CodePage CodePage::Fallback(unsigned number) {
     CodePage page = AsciiOnly(number);
-    std::string probe;
-    if (CanUseIconv() && ConvertWithIconv(IconvName(number), "UTF-16LE", {}, 2, "?", probe)) {
-        page.kind_ = Kind::kIconv;
+    if (CanUseIconv()) {
+        page.toAnsi_ = OpenIconv(IconvName(number), "UTF-16LE");
+        page.fromAnsi_ = OpenIconv("UTF-16LE", IconvName(number));
+        if (page.toAnsi_ && page.fromAnsi_) {
+            page.kind_ = Kind::kIconv;
+        }
     }
     return page;
 }
@@ -171,10 +177,8 @@ std::string CodePage::Encode(std::u16string_view text) const {
             utf16.push_back(static_cast<char>(unit & 0xff));
             utf16.push_back(static_cast<char>(unit >> 8));
         }
-        if (ConvertWithIconv(IconvName(number_), "UTF-16LE", utf16, 2, "?", bytes)) {
-            return bytes;
-        }
-        return AsciiOnly(number_).Encode(text);
+        ConvertWithIconv(toAnsi_.get(), utf16, 2, "?", bytes);
+        return bytes;
     }
     case Kind::kAscii:
         break;
@@ -207,16 +211,12 @@ std::u16string CodePage::Decode(std::string_view bytes) const {
         return text;
     case Kind::kIconv: {
         std::string utf16;
-        if (ConvertWithIconv("UTF-16LE", IconvName(number_), bytes, 1, std::string("?\0", 2),
-                             utf16)) {
-            for (size_t i = 0; i + 1 < utf16.size(); i += 2) {
-                text.push_back(
-                    static_cast<char16_t>(static_cast<unsigned char>(utf16[i]) |
-                                          (static_cast<unsigned char>(utf16[i + 1]) << 8)));
-            }
-            return text;
+        ConvertWithIconv(fromAnsi_.get(), bytes, 1, std::string_view("?\0", 2), utf16);
+        for (size_t i = 0; i + 1 < utf16.size(); i += 2) {
+            text.push_back(static_cast<char16_t>(static_cast<unsigned char>(utf16[i]) |
+                                                 (static_cast<unsigned char>(utf16[i + 1]) << 8)));
         }
-        return AsciiOnly(number_).Decode(bytes);
+        return text;
     }
     case Kind::kAscii:
         break;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,6 +38,8 @@ class CodePage {
     std::vector<std::uint16_t> leadOffsets_; // 256 offsets into leadTables_ (0: not a lead byte)
     std::vector<std::uint16_t> leadTables_;  // the second-byte tables of every lead byte
     std::vector<std::uint16_t> wideChar_;    // 65536 entries, one per UTF-16 unit
+    std::shared_ptr<void> toAnsi_;           // iconv converters, opened once
+    std::shared_ptr<void> fromAnsi_;
 };
 
 class CaseTable {

@@ -12,7 +12,7 @@ namespace {
 
 constexpr std::string_view kHeader = "WINE REGISTRY Version 2";
 constexpr std::size_t kMaxNameUnits = 256; // wineserver refuses longer key names
-constexpr std::size_t kReadChunk = 64 * 1024;
+constexpr std::size_t kReadChunk = std::size_t{64} * 1024;
 
 // The C library's isspace and isxdigit in the "C" locale, which is what Wine's loader uses.
 bool IsSpace(char c) {
@@ -40,12 +40,12 @@ class LineReader {
         tooLong = false;
         bool any = false;
         for (;;) {
-            if (pos_ == buffer_.size() && !Refill()) {
+            if (pos_ == size_ && !Refill()) {
                 return any;
             }
             any = true;
-            const char* start = buffer_.data() + pos_;
-            const std::size_t left = buffer_.size() - pos_;
+            const char* start = buffer_.get() + pos_;
+            const std::size_t left = size_ - pos_;
             const void* newline = std::memchr(start, '\n', left);
             const std::size_t take =
                 newline != nullptr
@@ -72,24 +72,24 @@ class LineReader {
         return true;
     }
 
-    long long Offset() const { return offset_ - static_cast<long long>(buffer_.size() - pos_); }
+    long long Offset() const { return offset_ - static_cast<long long>(size_ - pos_); }
 
   private:
     bool Refill() {
-        buffer_.resize(kReadChunk);
         ssize_t got;
         do {
-            got = ::pread(fd_, buffer_.data(), buffer_.size(), static_cast<off_t>(offset_));
+            got = ::pread(fd_, buffer_.get(), kReadChunk, static_cast<off_t>(offset_));
         } while (got < 0 && errno == EINTR);
-        buffer_.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+        size_ = got > 0 ? static_cast<std::size_t>(got) : 0;
         pos_ = 0;
-        offset_ += got > 0 ? got : 0;
-        return got > 0;
+        offset_ += static_cast<long long>(size_);
+        return size_ > 0;
     }
 
     int fd_;
     long long offset_;
-    std::string buffer_;
+    std::unique_ptr<char[]> buffer_{new char[kReadChunk]};
+    std::size_t size_ = 0;
     std::size_t pos_ = 0;
 };
 
@@ -263,7 +263,7 @@ void PutValue(std::vector<std::pair<std::u16string, Value>>& values, std::u16str
 } // namespace
 
 std::optional<std::size_t> ParseEscaped(std::string_view text, char end, std::u16string& out) {
-    static constexpr char kUtf8Length[128] = {
+    static constexpr unsigned char kUtf8Length[128] = {
         0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
         0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
         0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,

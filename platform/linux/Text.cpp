@@ -2,6 +2,9 @@
 
 #include "platform/linux/PrefixState.h"
 
+#include <cstdint>
+#include <string>
+
 namespace platform {
 
 // wchar_t is UTF-32 here and UTF-16 on Windows: characters beyond the BMP travel as surrogate
@@ -11,7 +14,7 @@ std::string ToAnsi(std::wstring_view text) {
     std::u16string units;
     units.reserve(text.size());
     for (const wchar_t c : text) {
-        const auto code = static_cast<std::uint32_t>(c);
+        const auto code = static_cast<std::uint32_t>(std::char_traits<wchar_t>::to_int_type(c));
         if (code >= 0x10000 && code <= 0x10ffff) {
             units.push_back(static_cast<char16_t>(0xd800 | ((code - 0x10000) >> 10)));
             units.push_back(static_cast<char16_t>(0xdc00 | ((code - 0x10000) & 0x3ff)));
