@@ -72,10 +72,17 @@ std::optional<std::string> ReadSmallFile(const std::string& path) {
     return text;
 }
 
+// Folder names are bytes, often UTF-8: classify them as unsigned, never as negative chars.
+bool IsNumber(const std::string& text) {
+    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
+        return std::isdigit(static_cast<unsigned char>(c)) != 0;
+    });
+}
+
 // Names sort with numbers in numeric order, so Steam app ids read naturally.
 bool NaturalLess(const std::string& a, const std::string& b) {
-    const bool aDigits = !a.empty() && std::all_of(a.begin(), a.end(), ::isdigit);
-    const bool bDigits = !b.empty() && std::all_of(b.begin(), b.end(), ::isdigit);
+    const bool aDigits = IsNumber(a);
+    const bool bDigits = IsNumber(b);
     if (aDigits && bDigits && a.size() != b.size()) {
         return a.size() < b.size();
     }
@@ -301,10 +308,6 @@ class VdfReader {
     std::string_view text_;
     std::size_t pos_ = 0;
 };
-
-bool IsNumber(const std::string& text) {
-    return !text.empty() && std::all_of(text.begin(), text.end(), ::isdigit);
-}
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
