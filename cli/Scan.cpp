@@ -161,6 +161,8 @@ void FindSteam(const Environment& env, const std::string& dataHome, Finder& find
         home + "/.steam/steam",
         home + "/.steam/debian-installation",
         dataHome + "/Steam",
+        // Where Steam was installed before XDG_DATA_HOME was moved, if it was.
+        home + "/.local/share/Steam",
         home + "/.var/app/com.valvesoftware.Steam/.local/share/Steam",
         home + "/.var/app/com.valvesoftware.Steam/data/Steam",
         home + "/snap/steam/common/.local/share/Steam",
