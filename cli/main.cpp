@@ -213,5 +213,8 @@ int main(int argc, char** argv) {
         return Run(std::vector<std::string>(argv + 1, argv + argc));
     } catch (const std::bad_alloc&) {
         platform::ReportUnhandledError(ENOMEM, {});
+    } catch (...) {
+        // Anything else is a fault of ours: say so and exit, rather than abort with a core dump.
+        platform::ReportUnhandledError(ENOTRECOVERABLE, {});
     }
 }
