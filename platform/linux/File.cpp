@@ -199,10 +199,6 @@ std::uint32_t CreateTemporaryBeside(const std::string& target, std::string& temp
     return EEXIST;
 }
 
-} // namespace
-
-namespace {
-
 // Ctrl+C between creating the temporary file and renaming it would leave the file behind (or a
 // half-restored backup): such signals wait until the replace is over, then act as usual.
 class SignalsHeld {
