@@ -18,12 +18,21 @@ std::vector<std::uint16_t> ReadWords(const std::string& path) {
     if (file == nullptr) {
         return words;
     }
-    unsigned char pair[2];
-    while (std::fread(pair, 1, 2, file) == 2 &&
-           words.size() < static_cast<size_t>(kMaxNlsFileBytes / 2)) {
-        words.push_back(static_cast<std::uint16_t>(pair[0] | (pair[1] << 8)));
+    long size = -1;
+    if (std::fseek(file, 0, SEEK_END) == 0) {
+        size = std::ftell(file);
     }
+    if (size <= 0 || size > kMaxNlsFileBytes || std::fseek(file, 0, SEEK_SET) != 0) {
+        std::fclose(file);
+        return words;
+    }
+    std::vector<unsigned char> bytes(static_cast<size_t>(size));
+    const size_t got = std::fread(bytes.data(), 1, bytes.size(), file);
     std::fclose(file);
+    words.reserve(got / 2);
+    for (size_t i = 0; i + 1 < got; i += 2) {
+        words.push_back(static_cast<std::uint16_t>(bytes[i] | (bytes[i + 1] << 8)));
+    }
     return words;
 }
 

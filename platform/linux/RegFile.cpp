@@ -142,9 +142,21 @@ std::size_t ParseDataTag(const char* p, std::uint32_t& type, DataForm& form) {
 // Comma-separated hex bytes from p; false on a malformed byte. `out` may be null to only check.
 bool ParseHexBytes(const char*& p, std::string* out, std::size_t& count) {
     while (IsHexDigit(*p)) {
-        char* end = nullptr;
-        const unsigned long byte = std::strtoul(p, &end, 16);
-        if (end == p || byte > 0xff) {
+        // What strtoul reads, without its cost on every byte: a run of hex digits, or a "0x"
+        // prefix and then one (left to strtoul itself).
+        const char* end = p;
+        unsigned long byte = 0;
+        if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X') && IsHexDigit(p[2])) {
+            char* after = nullptr;
+            byte = std::strtoul(p, &after, 16);
+            end = after;
+        } else {
+            while (IsHexDigit(*end)) {
+                byte = byte > 0xff ? byte : byte * 16 + HexValue(*end);
+                ++end;
+            }
+        }
+        if (byte > 0xff) {
             return false;
         }
         if (out != nullptr && out->size() < kMaxValueBytes) {
@@ -229,7 +241,15 @@ ValueLine ReadValue(const std::string& first, LineReader& reader, bool want, std
     case DataForm::kHex:
         break;
     }
-    // Long binary data goes on over further lines, each but the last ending in a backslash.
+    // Long binary data goes on over further lines, each but the last ending in a backslash. Data
+    // nobody wants matters only for whether it goes on, and a line that does not end in one
+    // cannot.
+    if (!want) {
+        const auto last = first.find_last_not_of(" \t\n\v\f\r");
+        if (last == std::string::npos || first[last] != '\\') {
+            return ValueLine::kGood;
+        }
+    }
     std::string more;
     std::size_t count = 0;
     for (;;) {
@@ -247,6 +267,95 @@ ValueLine ReadValue(const std::string& first, LineReader& reader, bool want, std
         p = SkipSpaces(more.c_str());
     }
     return count > kMaxValueBytes ? ValueLine::kBadData : ValueLine::kGood;
+}
+
+// How a key line relates to the path a pass looks for, read straight from the raw text.
+struct RawKey {
+    bool wellFormed = false;
+    std::size_t shared = 0; // leading names it has in common with the path
+    bool exact = false;     // it is the key made of those names
+    bool wow64Next = false; // the name after them is Wow6432Node
+};
+
+// Whether wineserver would make a key of this line: its name must end at an unescaped ']', and
+// no name in it may be longer than wineserver allows. A long run of raw text may still decode to
+// a short name, so only decoding can tell then.
+enum class KeyShape { kGood, kBad, kUnsure };
+
+KeyShape ShapeOf(const char* name) {
+    std::size_t run = 0; // raw characters of the current name: at least its decoded length
+    for (const char* p = name; *p != '\0'; ++p) {
+        if (*p == ']') {
+            return KeyShape::kGood;
+        }
+        if (*p == '\\') {
+            if (*++p == '\0') {
+                return KeyShape::kBad;
+            }
+            if (*p == '\\') {
+                run = 0; // a path separator
+                continue;
+            }
+        }
+        if (++run > kMaxNameUnits) {
+            return KeyShape::kUnsure;
+        }
+    }
+    return KeyShape::kBad;
+}
+
+// Nearly every key line is plain ASCII with "\\\\" between names, and leaves the path within its
+// first names. Such lines are matched here without decoding them; anything else (escapes,
+// other text, empty names) gets nothing and is decoded in full.
+std::optional<RawKey> MatchRaw(const char* name, const std::vector<std::u16string>& foldedPath) {
+    static constexpr std::string_view kWow64Node = "wow6432node";
+    RawKey key;
+    const char* p = name;
+    for (;;) {
+        const char* start = p;
+        while (*p != '\\' && *p != ']') {
+            const auto c = static_cast<unsigned char>(*p);
+            if (c == '\0' || c >= 0x80 || p - start >= static_cast<long>(kMaxNameUnits)) {
+                return std::nullopt;
+            }
+            ++p;
+        }
+        const auto length = static_cast<std::size_t>(p - start);
+        if (length == 0 || (*p == '\\' && p[1] != '\\')) {
+            return std::nullopt; // an empty name, or an escape inside one
+        }
+        const auto same = [&](auto&& other) {
+            if (other.size() != length) {
+                return false;
+            }
+            for (std::size_t i = 0; i < length; ++i) {
+                const char c = start[i] >= 'A' && start[i] <= 'Z' ? static_cast<char>(start[i] + 32)
+                                                                  : start[i];
+                if (static_cast<char16_t>(c) != static_cast<char16_t>(other[i])) {
+                    return false;
+                }
+            }
+            return true;
+        };
+        if (key.shared < foldedPath.size() && same(foldedPath[key.shared])) {
+            ++key.shared;
+            if (*p == ']') {
+                key.wellFormed = true;
+                key.exact = true;
+                return key;
+            }
+            p += 2;
+            continue;
+        }
+        key.wow64Next =
+            same(kWow64Node) && (key.shared == 0 || foldedPath[key.shared - 1] != u"wow6432node");
+        const KeyShape shape = ShapeOf(start);
+        if (shape == KeyShape::kUnsure) {
+            return std::nullopt;
+        }
+        key.wellFormed = shape == KeyShape::kGood;
+        return key;
+    }
 }
 
 void PutValue(std::vector<std::pair<std::u16string, Value>>& values, std::u16string folded,
@@ -470,6 +579,19 @@ PathScan RegFile::Scan(const std::vector<std::u16string>& foldedPath, const Case
         case '[': {
             inKey = false;
             keyOnPath = depth + 1;
+            if (const auto raw = MatchRaw(p + 1, foldedPath)) {
+                if (!raw->wellFormed) {
+                    ++scan.badLines;
+                    break;
+                }
+                inKey = true;
+                for (std::size_t i = 1; i <= raw->shared; ++i) {
+                    scan.keys[i].exists = true;
+                }
+                scan.keys[raw->shared].hasWow64Child |= raw->wow64Next;
+                keyOnPath = raw->exact ? raw->shared : depth + 1;
+                break;
+            }
             const auto used = ParseEscaped(p + 1, ']', text);
             if (!used) {
                 ++scan.badLines;
