@@ -67,6 +67,9 @@ TEST_F(MadeUpHome, FindsEveryLaunchersPrefixesOnceInAStableOrder) {
                                                       Path("heroic proton") +
                                                       "\",\"wineVersion\":{\"type\":\"proton\"}}}");
     Prefix("heroic proton/pfx");
+    Write("config/heroic/config.json",
+          "{\"defaultSettings\":{\"winePrefix\":\"" + Path("heroic default") + "\"}}");
+    Prefix("heroic default/Quake");
     Prefix("home/.PlayOnLinux/wineprefix/CoD4");
     // Not prefixes: a bottle without system.reg, a system.reg that is a folder.
     fs::create_directories(Path("data/bottles/bottles/Empty"));
@@ -86,6 +89,7 @@ TEST_F(MadeUpHome, FindsEveryLaunchersPrefixesOnceInAStableOrder) {
         {"Bottles bottle CoD4", "data/bottles/bottles/CoD4"},
         {"Bottles bottle Games", "home/.var/app/com.usebottles.bottles/data/bottles/bottles/Games"},
         {"Heroic game Call of Duty 4", "home/Games/Heroic/Prefixes/default/Call of Duty 4"},
+        {"Heroic game Quake", "heroic default/Quake"},
         {"Heroic game Quail", "heroic proton/pfx"},
         {"PlayOnLinux CoD4", "home/.PlayOnLinux/wineprefix/CoD4"},
     };
