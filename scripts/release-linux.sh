@@ -14,8 +14,8 @@ name="ostrel-$(version_part MAJOR).$(version_part MINOR)-linux-x86_64"
 
 build="$root/build/linux-release"
 rm -rf "$build"
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel -DCMAKE_CXX_COMPILER=g++ \
-  -DCMAKE_C_COMPILER=gcc -DOSTREL_LINUX=ON -DBUILD_TESTING=OFF >/dev/null
+# The linux preset's own settings, in a folder of its own and without the tests.
+cmake -S "$root" --preset linux -B "$build" -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$build" --target ostrel -j2 >/dev/null
 
 if readelf -lW "$build/ostrel" | grep -q 'INTERP' || readelf -dW "$build/ostrel" | grep -q NEEDED; then
