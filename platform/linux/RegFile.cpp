@@ -283,6 +283,17 @@ struct RawKey {
 enum class KeyShape { kGood, kBad, kUnsure };
 
 KeyShape ShapeOf(const char* name) {
+    // The common case at memchr's speed: the first ']' is not escaped (an even run of
+    // backslashes before it) and the whole rest is too short for any name in it to be too long.
+    if (const char* close = std::strchr(name, ']')) {
+        std::size_t backslashes = 0;
+        while (close - backslashes > name && close[-1 - static_cast<long>(backslashes)] == '\\') {
+            ++backslashes;
+        }
+        if (backslashes % 2 == 0 && static_cast<std::size_t>(close - name) <= kMaxNameUnits) {
+            return KeyShape::kGood;
+        }
+    }
     std::size_t run = 0; // raw characters of the current name: at least its decoded length
     for (const char* p = name; *p != '\0'; ++p) {
         if (*p == ']') {
