@@ -141,6 +141,15 @@ std::size_t ParseDataTag(const char* p, std::uint32_t& type, DataForm& form) {
 
 // Comma-separated hex bytes from p; false on a malformed byte. `out` may be null to only check.
 bool ParseHexBytes(const char*& p, std::string* out, std::size_t& count) {
+    // Wine writes "hh," again and again: take those three characters at a time, and leave
+    // anything else to the general loop below.
+    while (IsHexDigit(p[0]) && IsHexDigit(p[1]) && p[2] == ',') {
+        if (out != nullptr && out->size() < kMaxValueBytes) {
+            out->push_back(static_cast<char>(HexValue(p[0]) * 16 + HexValue(p[1])));
+        }
+        ++count;
+        p += 3;
+    }
     while (IsHexDigit(*p)) {
         // What strtoul reads, without its cost on every byte: a run of hex digits, or a "0x"
         // prefix and then one (left to strtoul itself).
@@ -562,7 +571,8 @@ RegFile::~RegFile() {
 }
 
 PathScan RegFile::Scan(const std::vector<std::u16string>& foldedPath, const CaseTable& fold) const {
-    return std::move(Scan(std::vector<std::vector<std::u16string>>{foldedPath}, fold).front());
+    std::vector<PathScan> scans = Scan(std::vector<std::vector<std::u16string>>{foldedPath}, fold);
+    return std::move(scans.front());
 }
 
 std::vector<PathScan> RegFile::Scan(const std::vector<std::vector<std::u16string>>& foldedPaths,

@@ -270,6 +270,7 @@ class Resolver {
             return;
         }
         std::vector<Path> relatives;
+        relatives.reserve(paths.size());
         for (const Path& path : paths) {
             relatives.emplace_back(path.begin() + static_cast<long>(mount->at.size()), path.end());
         }
