@@ -92,6 +92,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t i = 1; i < scan.keys.size(); ++i) {
         FUZZ_CHECK(!scan.keys[i].exists || scan.keys[i - 1].exists);
     }
+    // One pass for two paths tells the same of every key as a pass for each: the path and its
+    // 32-bit twin share their first key.
+    if (!path.empty()) {
+        auto twin = path;
+        twin.insert(twin.begin() + 1, u"wow6432node");
+        const auto both = file->Scan(std::vector<std::vector<std::u16string>>{path, twin}, ascii);
+        const auto alone = file->Scan(twin, ascii);
+        for (const auto& pair :
+             {std::make_pair(&both[0], &scan), std::make_pair(&both[1], &alone)}) {
+            for (std::size_t i = 0; i < pair.second->keys.size(); ++i) {
+                FUZZ_CHECK(pair.first->keys[i].exists == pair.second->keys[i].exists);
+                FUZZ_CHECK(pair.first->keys[i].hasWow64Child == pair.second->keys[i].hasWow64Child);
+                FUZZ_CHECK(pair.first->keys[i].isLink == pair.second->keys[i].isLink);
+            }
+        }
+        for (std::size_t i = 0; i < 2; ++i) {
+            FUZZ_CHECK(both[0].keys[i].exists == both[1].keys[i].exists);
+            FUZZ_CHECK(both[0].keys[i].hasWow64Child == both[1].keys[i].hasWow64Child);
+        }
+    }
 
     // The three calls as the reader makes them: a 255-byte buffer is never overrun, and a
     // failed read leaves it as it was.

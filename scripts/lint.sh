@@ -40,7 +40,7 @@ while read -r dir; do
 done < <(echo | x86_64-w64-mingw32-g++-posix -E -x c++ - -v 2>&1 |
   sed -n '/#include <...> search starts here/,/End of search list/p' | grep '/include/c++')
 mapfile -t windows_sources < <(find platform window bench tools -type f -name '*.cpp' \
-  -not -path 'platform/linux/*' 2>/dev/null | sort)
+  -not -path '*/linux/*' 2>/dev/null | sort)
 if ! printf '%s\n' "${windows_sources[@]}" |
   xargs -P "$(nproc)" -n 2 clang-tidy --quiet -p build/lint \
     --extra-arg=--target=x86_64-w64-mingw32 "${cxx_includes[@]}" >"$tidy_log" 2>&1; then
@@ -51,7 +51,7 @@ echo "clang-tidy: registry/General.cpp (host) and ${#windows_sources[@]} Windows
 
 # The Linux platform code and the command, as the linux preset compiles them (configured by make
 # build-linux).
-mapfile -t linux_sources < <(find platform/linux cli -type f -name '*.cpp' 2>/dev/null | sort)
+mapfile -t linux_sources < <(find platform/linux bench/linux cli -type f -name '*.cpp' 2>/dev/null | sort)
 if [ ${#linux_sources[@]} -gt 0 ]; then
   linux_args=(-- -std=c++17 -I "$root")
   [ -f build/linux/compile_commands.json ] && linux_args=(-p build/linux)

@@ -141,6 +141,15 @@ std::size_t ParseDataTag(const char* p, std::uint32_t& type, DataForm& form) {
 
 // Comma-separated hex bytes from p; false on a malformed byte. `out` may be null to only check.
 bool ParseHexBytes(const char*& p, std::string* out, std::size_t& count) {
+    // Wine writes "hh," again and again: take those three characters at a time, and leave
+    // anything else to the general loop below.
+    while (IsHexDigit(p[0]) && IsHexDigit(p[1]) && p[2] == ',') {
+        if (out != nullptr && out->size() < kMaxValueBytes) {
+            out->push_back(static_cast<char>(HexValue(p[0]) * 16 + HexValue(p[1])));
+        }
+        ++count;
+        p += 3;
+    }
     while (IsHexDigit(*p)) {
         // What strtoul reads, without its cost on every byte: a run of hex digits, or a "0x"
         // prefix and then one (left to strtoul itself).
@@ -283,6 +292,17 @@ struct RawKey {
 enum class KeyShape { kGood, kBad, kUnsure };
 
 KeyShape ShapeOf(const char* name) {
+    // The common case at memchr's speed: the first ']' is not escaped (an even run of
+    // backslashes before it) and the whole rest is too short for any name in it to be too long.
+    if (const char* close = std::strchr(name, ']')) {
+        std::size_t backslashes = 0;
+        while (close - backslashes > name && close[-1 - static_cast<long>(backslashes)] == '\\') {
+            ++backslashes;
+        }
+        if (backslashes % 2 == 0 && static_cast<std::size_t>(close - name) <= kMaxNameUnits) {
+            return KeyShape::kGood;
+        }
+    }
     std::size_t run = 0; // raw characters of the current name: at least its decoded length
     for (const char* p = name; *p != '\0'; ++p) {
         if (*p == ']') {
@@ -551,126 +571,173 @@ RegFile::~RegFile() {
 }
 
 PathScan RegFile::Scan(const std::vector<std::u16string>& foldedPath, const CaseTable& fold) const {
+    std::vector<PathScan> scans = Scan(std::vector<std::vector<std::u16string>>{foldedPath}, fold);
+    return std::move(scans.front());
+}
+
+std::vector<PathScan> RegFile::Scan(const std::vector<std::vector<std::u16string>>& foldedPaths,
+                                    const CaseTable& fold) const {
     static const std::u16string kWow64Node = u"wow6432node";
     static const std::u16string kLinkValue = u"symboliclinkvalue";
-    const std::size_t depth = foldedPath.size();
-    PathScan scan;
-    scan.keys.resize(depth + 1);
-    scan.keys[0].exists = true;
+    struct Target {
+        const std::vector<std::u16string>& path;
+        PathScan scan;
+        std::size_t keyOnPath; // which key of the path the current key is; past the end: none
+    };
+    std::vector<Target> targets;
+    for (const auto& path : foldedPaths) {
+        targets.push_back({path, {}, path.size() + 1});
+        targets.back().scan.keys.resize(path.size() + 1);
+        targets.back().scan.keys[0].exists = true;
+    }
+    const auto apply = [&](Target& target, const RawKey& key) {
+        for (std::size_t i = 1; i <= key.shared; ++i) {
+            target.scan.keys[i].exists = true;
+            // A Wow6432Node on the path itself is a child of the key before it, too.
+            if (target.path[i - 1] == kWow64Node && (i == 1 || target.path[i - 2] != kWow64Node)) {
+                target.scan.keys[i - 1].hasWow64Child = true;
+            }
+        }
+        target.scan.keys[key.shared].hasWow64Child |= key.wow64Next;
+        target.keyOnPath = key.exact ? key.shared : target.path.size() + 1;
+    };
 
     LineReader reader(fd_, bodyStart_);
     std::string line;
     std::u16string text;
     std::u16string name;
+    std::vector<std::optional<RawKey>> raw(targets.size());
+    std::size_t badLines = 0;
     bool tooLong = false;
-    bool inKey = false;                // a key line was read and understood
-    std::size_t keyOnPath = depth + 1; // which key of the path that key is, if any
+    bool inKey = false; // a key line was read and understood
 
     while (reader.Next(line, tooLong)) {
         const char* p = SkipSpaces(line.c_str());
         if (tooLong) {
-            ++scan.badLines;
+            ++badLines;
             if (*p == '[') {
                 inKey = false;
+                for (Target& target : targets) {
+                    target.keyOnPath = target.path.size() + 1;
+                }
             }
             continue;
         }
         switch (*p) {
         case '[': {
             inKey = false;
-            keyOnPath = depth + 1;
-            if (const auto raw = MatchRaw(p + 1, foldedPath)) {
-                if (!raw->wellFormed) {
-                    ++scan.badLines;
+            bool plain = true;
+            for (std::size_t t = 0; t < targets.size(); ++t) {
+                targets[t].keyOnPath = targets[t].path.size() + 1;
+                raw[t] = MatchRaw(p + 1, targets[t].path);
+                plain = plain && raw[t].has_value();
+            }
+            if (plain) {
+                if (!raw[0]->wellFormed) {
+                    ++badLines;
                     break;
                 }
                 inKey = true;
-                for (std::size_t i = 1; i <= raw->shared; ++i) {
-                    scan.keys[i].exists = true;
+                for (std::size_t t = 0; t < targets.size(); ++t) {
+                    apply(targets[t], *raw[t]);
                 }
-                scan.keys[raw->shared].hasWow64Child |= raw->wow64Next;
-                keyOnPath = raw->exact ? raw->shared : depth + 1;
                 break;
             }
             const auto used = ParseEscaped(p + 1, ']', text);
             if (!used) {
-                ++scan.badLines;
+                ++badLines;
                 break;
             }
             text.pop_back();
             auto names = SplitKeyPath(text);
             if (!names) {
-                ++scan.badLines;
+                ++badLines;
                 break;
             }
             bool tooLongName = false;
-            for (const auto& part : *names) {
+            for (auto& part : *names) {
                 tooLongName = tooLongName || part.size() > kMaxNameUnits;
+                part = fold.Fold(part);
             }
             if (tooLongName) {
-                ++scan.badLines;
+                ++badLines;
                 break;
             }
             inKey = true;
-            // How far this key follows the path: every key on the way exists, and the next name
+            // How far this key follows each path: every key on the way exists, and the next name
             // tells whether the last shared key has a Wow6432Node child.
-            std::size_t shared = 0;
-            while (shared < names->size() && shared < depth &&
-                   fold.Fold((*names)[shared]) == foldedPath[shared]) {
-                scan.keys[++shared].exists = true;
-            }
-            if (shared < names->size() && fold.Fold((*names)[shared]) == kWow64Node &&
-                (shared == 0 || foldedPath[shared - 1] != kWow64Node)) {
-                scan.keys[shared].hasWow64Child = true;
-            }
-            if (shared == names->size()) {
-                keyOnPath = shared;
+            for (Target& target : targets) {
+                RawKey key;
+                while (key.shared < names->size() && key.shared < target.path.size() &&
+                       (*names)[key.shared] == target.path[key.shared]) {
+                    ++key.shared;
+                }
+                key.exact = key.shared == names->size();
+                key.wow64Next = !key.exact && (*names)[key.shared] == kWow64Node &&
+                                (key.shared == 0 || target.path[key.shared - 1] != kWow64Node);
+                apply(target, key);
             }
             break;
         }
         case '@':
         case '"': {
             if (!inKey) {
-                ++scan.badLines; // a value before any key
+                ++badLines; // a value before any key
                 break;
             }
-            const bool want = keyOnPath <= depth;
+            bool want = false;
+            for (const Target& target : targets) {
+                want = want || target.keyOnPath <= target.path.size();
+            }
             Value value;
             const ValueLine result = ReadValue(line, reader, want, name, value);
             if (result == ValueLine::kBadName) {
-                ++scan.badLines;
+                ++badLines;
                 break;
             }
             if (result == ValueLine::kBadData) {
-                ++scan.badLines;
+                ++badLines;
                 value = Value{}; // Wine keeps the name, with no type and no data
             }
             if (!want) {
                 break;
             }
-            std::u16string folded = fold.Fold(name);
-            if (folded == kLinkValue) {
-                scan.keys[keyOnPath].linkTarget = value.data;
-            }
-            if (keyOnPath == depth) {
-                PutValue(scan.values, std::move(folded), std::move(value));
+            const std::u16string folded = fold.Fold(name);
+            for (Target& target : targets) {
+                if (target.keyOnPath > target.path.size()) {
+                    continue;
+                }
+                if (folded == kLinkValue) {
+                    target.scan.keys[target.keyOnPath].linkTarget = value.data;
+                }
+                if (target.keyOnPath == target.path.size()) {
+                    PutValue(target.scan.values, folded, value);
+                }
             }
             break;
         }
         case '#':
-            if (inKey && keyOnPath <= depth && std::strncmp(p, "#link", 5) == 0) {
-                scan.keys[keyOnPath].isLink = true;
+            for (Target& target : targets) {
+                if (inKey && target.keyOnPath <= target.path.size() &&
+                    std::strncmp(p, "#link", 5) == 0) {
+                    target.scan.keys[target.keyOnPath].isLink = true;
+                }
             }
             break;
         case ';':
         case '\0':
             break;
         default:
-            ++scan.badLines;
+            ++badLines;
             break;
         }
     }
-    return scan;
+    std::vector<PathScan> scans;
+    for (Target& target : targets) {
+        target.scan.badLines = badLines;
+        scans.push_back(std::move(target.scan));
+    }
+    return scans;
 }
 
 } // namespace platform::prefix

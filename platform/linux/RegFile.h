@@ -65,6 +65,9 @@ class RegFile {
 
     // One pass: the facts of every key along foldedPath (names already folded with fold).
     PathScan Scan(const std::vector<std::u16string>& foldedPath, const CaseTable& fold) const;
+    // One pass answering for several paths at once.
+    std::vector<PathScan> Scan(const std::vector<std::vector<std::u16string>>& foldedPaths,
+                               const CaseTable& fold) const;
 
   private:
     RegFile(int fd, long long bodyStart, Arch arch) : fd_(fd), bodyStart_(bodyStart), arch_(arch) {}

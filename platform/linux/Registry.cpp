@@ -24,7 +24,9 @@ constexpr Status kBadPathname = 161; // ERROR_BAD_PATHNAME
 constexpr Status kMoreData = 234;    // ERROR_MORE_DATA
 constexpr Status kInvalidParameter = 87;
 
-constexpr int kMaxLinkDepth = 16; // as wineserver: a deeper chain of links is a loop
+constexpr int kMaxLinkDepth = 16;
+const std::u16string kWow64Node =
+    u"wow6432node"; // as wineserver: a deeper chain of links is a loop
 
 // Key paths below \Registry, as folded names.
 using Path = std::vector<std::u16string>;
@@ -89,6 +91,7 @@ class Resolver {
     // Wine's open of subKey under root: a key path, or the status of the failure.
     std::optional<Path> Open(const Path& root, std::u16string_view subKey, bool view32,
                              Status& status) {
+        view32_ = view32;
         const auto names = prefix::SplitKeyPath(subKey);
         if (!names) {
             status = kBadPathname;
@@ -207,9 +210,35 @@ class Resolver {
     void Prefetch(const Path& key, const Path& tokens, std::size_t used) {
         Path ahead = key;
         ahead.insert(ahead.end(), tokens.begin() + static_cast<long>(used), tokens.end());
-        if (!cache_[Join(ahead)].haveFacts) {
-            Learn(ahead);
+        if (cache_[Join(ahead)].haveFacts) {
+            return;
         }
+        std::vector<Path> paths{ahead};
+        // Programs keep their keys under Software, which the 32-bit view nearly always enters
+        // through Software\Wow6432Node: learn that path in the same pass, rather than in a
+        // second one once the redirection is known.
+        const Mount* mount = MountOf(ahead);
+        if (view32_ && mount != nullptr && ahead.size() > mount->at.size()) {
+            Path variant = ahead;
+            const auto after = variant.begin() + static_cast<long>(mount->at.size()) + 1;
+            if (*(after - 1) != kWow64Node && (after == variant.end() || *after != kWow64Node)) {
+                variant.insert(after, kWow64Node);
+                if (!cache_[Join(variant)].haveFacts) {
+                    paths.push_back(std::move(variant));
+                }
+            }
+        }
+        Learn(paths);
+    }
+
+    static const Mount* MountOf(const Path& path) {
+        const Mount* mount = nullptr;
+        for (const Mount& candidate : kMounts) {
+            if (StartsWith(path, candidate.at)) {
+                mount = &candidate;
+            }
+        }
+        return mount;
     }
 
     const KeyFacts& Facts(const Path& key, const Path& tokens, std::size_t used) {
@@ -222,15 +251,14 @@ class Resolver {
         return cache_[Join(key)].facts;
     }
 
-    void Learn(const Path& path) {
-        const Mount* mount = nullptr;
-        for (const Mount& candidate : kMounts) {
-            if (StartsWith(path, candidate.at)) {
-                mount = &candidate;
-            }
-        }
+    void Learn(const Path& path) { Learn(std::vector<Path>{path}); }
+
+    // One pass over one file for paths below the same hive (the first path names the hive).
+    void Learn(const std::vector<Path>& paths) {
+        const Mount* mount = MountOf(paths.front());
         if (mount == nullptr) {
             // Above the files: \Registry and \Registry\User exist and hold nothing else.
+            const Path& path = paths.front();
             for (std::size_t i = 0; i <= path.size(); ++i) {
                 Known& known =
                     cache_[Join(Path(path.begin(), path.begin() + static_cast<long>(i)))];
@@ -241,26 +269,35 @@ class Resolver {
             }
             return;
         }
-        const Path relative(path.begin() + static_cast<long>(mount->at.size()), path.end());
-        prefix::PathScan scan;
+        std::vector<Path> relatives;
+        relatives.reserve(paths.size());
+        for (const Path& path : paths) {
+            relatives.emplace_back(path.begin() + static_cast<long>(mount->at.size()), path.end());
+        }
+        std::vector<prefix::PathScan> scans;
         if (RegFile* file = File(mount->file)) {
-            scan = file->Scan(relative, state_.fold);
+            scans = file->Scan(relatives, state_.fold);
         } else {
-            scan.keys.resize(relative.size() + 1);
-            scan.keys[0].exists = true; // Wine creates the hive's key even without its file
-        }
-        Path walked = mount->at;
-        for (std::size_t i = 0; i <= relative.size(); ++i) {
-            if (i > 0) {
-                walked.push_back(relative[i - 1]);
+            for (const Path& relative : relatives) {
+                scans.emplace_back();
+                scans.back().keys.resize(relative.size() + 1);
+                scans.back().keys[0].exists = true; // Wine makes the hive's key even without a file
             }
-            Known& known = cache_[Join(walked)];
-            known.haveFacts = true;
-            known.facts = std::move(scan.keys[i]);
         }
-        Known& known = cache_[Join(path)];
-        known.haveValues = true;
-        known.values = std::move(scan.values);
+        for (std::size_t p = 0; p < paths.size(); ++p) {
+            Path walked = mount->at;
+            for (std::size_t i = 0; i <= relatives[p].size(); ++i) {
+                if (i > 0) {
+                    walked.push_back(relatives[p][i - 1]);
+                }
+                Known& known = cache_[Join(walked)];
+                known.haveFacts = true;
+                known.facts = scans[p].keys[i];
+            }
+            Known& known = cache_[Join(paths[p])];
+            known.haveValues = true;
+            known.values = std::move(scans[p].values);
+        }
     }
 
     RegFile* File(const char* name) {
@@ -273,6 +310,7 @@ class Resolver {
     }
 
     const prefix::PrefixState& state_;
+    bool view32_ = false;
     std::map<std::u16string, Known> cache_;
     std::map<std::string, std::unique_ptr<RegFile>> files_; // one descriptor per file per open
 };
