@@ -82,8 +82,8 @@ std::u16string Utf16(const std::string& bytes) {
 }
 
 // Answers questions about keys of one prefix for the length of one open call. Each pass over a
-// file learns every key along one path, so a typical open costs two passes: the path as asked,
-// then the path the 32-bit view redirects it to.
+// file learns every key along the paths it is given; a typical open needs one, which learns the
+// path as asked and the path the 32-bit view redirects it to.
 class Resolver {
   public:
     explicit Resolver(const prefix::PrefixState& state) : state_(state) {
