@@ -3,20 +3,11 @@
 #include "platform/Registry.h"
 #include "platform/linux/PrefixState.h"
 
-#include <cerrno>
-#include <cstring>
 #include <sys/stat.h>
 
 namespace platform {
 
 namespace prefix {
-
-PrefixState& CurrentPrefix() {
-    static PrefixState state;
-    return state;
-}
-
-} // namespace prefix
 
 namespace {
 
@@ -49,6 +40,54 @@ unsigned ReadAnsiCodePage() {
 
 } // namespace
 
+PrefixState& CurrentPrefix() {
+    static PrefixState state;
+    return state;
+}
+
+const std::vector<std::u16string>& AnsiCodePageKey() {
+    static const std::vector<std::u16string> kKey{u"machine", u"system", u"currentcontrolset",
+                                                  u"control", u"nls",    u"codepage"};
+    return kKey;
+}
+
+bool IsAscii(std::string_view bytes) {
+    for (const char byte : bytes) {
+        if (static_cast<unsigned char>(byte) >= 0x80) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void SettleCodePage(PrefixState& state, unsigned number) {
+    number = number == 0 ? kDefaultCodePage : number;
+    state.codePage = CodePage::FromNlsFile(state.dir + "/drive_c/windows/system32/c_" +
+                                           std::to_string(number) + ".nls");
+    if (state.codePage.Number() != number) {
+        state.codePage = CodePage::Fallback(number);
+    }
+    state.codePageSettled = true;
+}
+
+const CodePage& CodePageOf(PrefixState& state) {
+    // Reading the value converts it, which asks for the code page again: answer that with ASCII.
+    static bool lookingUp = false;
+    if (!state.codePageSettled && !state.dir.empty() && !lookingUp) {
+        lookingUp = true;
+        // Opening the key settles the code page already, in the same pass, unless a link lies on
+        // the way to it; then the value read here does.
+        const unsigned number = ReadAnsiCodePage();
+        lookingUp = false;
+        if (!state.codePageSettled) {
+            SettleCodePage(state, number);
+        }
+    }
+    return state.codePage;
+}
+
+} // namespace prefix
+
 std::string UsePrefix(const std::string& prefixDir) {
     std::string problem;
     const std::string system = prefixDir + "/system.reg";
@@ -61,16 +100,11 @@ std::string UsePrefix(const std::string& prefixDir) {
         return problem;
     }
     prefix::PrefixState& state = prefix::CurrentPrefix();
-    const std::string nlsDir = prefixDir + "/drive_c/windows/system32/";
     state.dir = prefixDir;
     state.arch = file->arch();
-    state.fold = prefix::CaseTable::FromNlsFile(nlsDir + "l_intl.nls");
-    state.codePage = prefix::CodePage::AsciiOnly(kDefaultCodePage); // the key's path is ASCII
-    const unsigned number = ReadAnsiCodePage();
-    state.codePage = prefix::CodePage::FromNlsFile(nlsDir + "c_" + std::to_string(number) + ".nls");
-    if (state.codePage.Number() != number) {
-        state.codePage = prefix::CodePage::Fallback(number);
-    }
+    state.fold = prefix::CaseTable::FromNlsFile(prefixDir + "/drive_c/windows/system32/l_intl.nls");
+    state.codePageSettled = false;
+    state.codePage = prefix::CodePage::AsciiOnly(prefix::kDefaultCodePage);
     return {};
 }
 

@@ -82,11 +82,49 @@ std::u16string Utf16(const std::string& bytes) {
 }
 
 // Answers questions about keys of one prefix for the length of one open call. Each pass over a
-// file learns every key along one path, so a typical open costs two passes: the path as asked,
-// then the path the 32-bit view redirects it to.
+// file learns every key along the paths it is given; a typical open needs one, which learns the
+// path as asked and the path the 32-bit view redirects it to.
 class Resolver {
   public:
-    explicit Resolver(const prefix::PrefixState& state) : state_(state) {}
+    explicit Resolver(const prefix::PrefixState& state) : state_(state) {
+        if (!state.codePageSettled) {
+            piggyback_ = prefix::AnsiCodePageKey();
+        }
+    }
+
+    // The code page the prefix names, when this open's passes could tell it: the key reached
+    // without a link on the way (a link needs a proper open), or known to be missing.
+    std::optional<unsigned> AnsiCodePage() {
+        const Path& path = prefix::AnsiCodePageKey();
+        const Known& key = cache_[Join(path)];
+        if (!key.haveFacts || !key.haveValues) {
+            return std::nullopt;
+        }
+        for (std::size_t i = 1; i <= path.size(); ++i) {
+            const Known& step =
+                cache_[Join(Path(path.begin(), path.begin() + static_cast<long>(i)))];
+            if (step.facts.isLink) {
+                return std::nullopt;
+            }
+            if (!step.facts.exists) {
+                return 0;
+            }
+        }
+        for (const auto& [name, value] : key.values) {
+            if (name != u"acp" || value.type != prefix::kRegSz) {
+                continue;
+            }
+            unsigned number = 0;
+            for (const char16_t unit : Utf16(value.data)) {
+                if (unit < u'0' || unit > u'9' || number > 65535) {
+                    break;
+                }
+                number = number * 10 + (unit - u'0');
+            }
+            return number > 65535 ? 0 : number;
+        }
+        return 0;
+    }
 
     // Wine's open of subKey under root: a key path, or the status of the failure.
     std::optional<Path> Open(const Path& root, std::u16string_view subKey, bool view32,
@@ -254,8 +292,15 @@ class Resolver {
     void Learn(const Path& path) { Learn(std::vector<Path>{path}); }
 
     // One pass over one file for paths below the same hive (the first path names the hive).
-    void Learn(const std::vector<Path>& paths) {
+    void Learn(std::vector<Path> paths) {
         const Mount* mount = MountOf(paths.front());
+        if (piggyback_ && mount != nullptr && mount == MountOf(*piggyback_)) {
+            // The first pass over system.reg also learns the code page, for free.
+            if (!cache_[Join(*piggyback_)].haveValues) {
+                paths.push_back(*piggyback_);
+            }
+            piggyback_.reset();
+        }
         if (mount == nullptr) {
             // Above the files: \Registry and \Registry\User exist and hold nothing else.
             const Path& path = paths.front();
@@ -310,6 +355,7 @@ class Resolver {
     }
 
     const prefix::PrefixState& state_;
+    std::optional<Path> piggyback_;
     bool view32_ = false;
     std::map<std::u16string, Known> cache_;
     std::map<std::string, std::unique_ptr<RegFile>> files_; // one descriptor per file per open
@@ -333,16 +379,24 @@ bool IsString(std::uint32_t type) {
 Status RegOpenKeyExA(RootHandle root, const std::string& subKey, std::uint32_t /*options*/,
                      std::uint32_t /*access*/, KeyHandle& key) {
     key = 0;
-    const prefix::PrefixState& state = prefix::CurrentPrefix();
+    prefix::PrefixState& state = prefix::CurrentPrefix();
     const Path* rootPath = RootPath(root);
     if (rootPath == nullptr || state.dir.empty()) {
         return kFileNotFound;
     }
+    const std::u16string name = prefix::IsAscii(subKey)
+                                    ? std::u16string(subKey.begin(), subKey.end())
+                                    : prefix::CodePageOf(state).Decode(subKey);
     // A 32-bit program on a 64-bit prefix sees the registry through Wow6432Node.
     const bool view32 = state.arch == Arch::kWin64;
     Resolver resolver(state);
     Status status = kSuccess;
-    const auto found = resolver.Open(*rootPath, state.codePage.Decode(subKey), view32, status);
+    const auto found = resolver.Open(*rootPath, name, view32, status);
+    if (!state.codePageSettled) {
+        if (const auto number = resolver.AnsiCodePage()) {
+            prefix::SettleCodePage(state, *number);
+        }
+    }
     if (!found) {
         return status;
     }
@@ -362,8 +416,10 @@ Status RegQueryValueExA(KeyHandle key, const std::string& valueName, std::uint32
     if (open == OpenKeys().end()) {
         return kInvalidHandle;
     }
-    const prefix::PrefixState& state = prefix::CurrentPrefix();
-    const std::u16string wanted = state.fold.Fold(state.codePage.Decode(valueName));
+    prefix::PrefixState& state = prefix::CurrentPrefix();
+    const std::u16string wanted = state.fold.Fold(
+        prefix::IsAscii(valueName) ? std::u16string(valueName.begin(), valueName.end())
+                                   : prefix::CodePageOf(state).Decode(valueName));
     for (const auto& [name, value] : open->second.values) {
         if (name != wanted) {
             continue;
@@ -383,7 +439,7 @@ Status RegQueryValueExA(KeyHandle key, const std::string& valueName, std::uint32
         }
         // Strings reach a narrow caller in the ANSI code page, counted in its bytes; an odd last
         // byte is no character and is dropped.
-        const std::string bytes = state.codePage.Encode(Utf16(value.data));
+        const std::string bytes = prefix::CodePageOf(state).Encode(Utf16(value.data));
         const auto size = static_cast<std::uint32_t>(bytes.size());
         if (size > length) {
             length = size;

@@ -2,6 +2,7 @@
 
 #include "platform/linux/PrefixState.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 
@@ -22,11 +23,16 @@ std::string ToAnsi(std::wstring_view text) {
             units.push_back(code > 0xffff ? u'\xfffd' : static_cast<char16_t>(code));
         }
     }
-    return prefix::CurrentPrefix().codePage.Encode(units);
+    if (std::all_of(units.begin(), units.end(), [](char16_t unit) { return unit < 0x80; })) {
+        return std::string(units.begin(), units.end()); // alike in every ANSI code page
+    }
+    return prefix::CodePageOf(prefix::CurrentPrefix()).Encode(units);
 }
 
 std::wstring FromAnsi(std::string_view bytes) {
-    const std::u16string units = prefix::CurrentPrefix().codePage.Decode(bytes);
+    const std::u16string units = prefix::IsAscii(bytes)
+                                     ? std::u16string(bytes.begin(), bytes.end())
+                                     : prefix::CodePageOf(prefix::CurrentPrefix()).Decode(bytes);
     std::wstring text;
     text.reserve(units.size());
     for (std::size_t i = 0; i < units.size(); ++i) {

@@ -89,6 +89,16 @@ std::string Section(const std::string& key, const std::string& lines) {
     return "\n[" + key + "] 1700000000\n#time=1d9a1b2c3d4e5f6\n" + lines;
 }
 
+// A link key's lines: SymbolicLinkValue holds a UTF-16LE path below \Registry.
+std::string LinkTo(const std::string& target) {
+    std::string hex;
+    for (const char c : target) {
+        hex += (hex.empty() ? "" : ",") + std::string(1, "0123456789abcdef"[(c >> 4) & 15]) +
+               "0123456789abcdef"[c & 15] + ",00";
+    }
+    return "#link\n\"SymbolicLinkValue\"=hex(6):" + hex + "\n";
+}
+
 } // namespace
 
 TEST(PrefixFiles, RedirectsOnlyAWin64PrefixThroughWow6432Node) {
@@ -136,15 +146,7 @@ TEST(PrefixFiles, ReadsAFileEditedByHand) {
 }
 
 TEST(PrefixFiles, FollowsLinksAndGivesUpOnBrokenOnes) {
-    // SymbolicLinkValue holds a UTF-16LE path below \Registry.
-    const auto link = [](const std::string& target) {
-        std::string hex;
-        for (const char c : target) {
-            hex += (hex.empty() ? "" : ",") + std::string(1, "0123456789abcdef"[(c >> 4) & 15]) +
-                   "0123456789abcdef"[c & 15] + ",00";
-        }
-        return "#link\n\"SymbolicLinkValue\"=hex(6):" + hex + "\n";
-    };
+    const auto link = LinkTo;
     const std::pair<std::string, platform::Status> rows[] = {
         {link("\\Registry\\Machine\\Software\\Real"), 0},
         {link("\\REGISTRY\\machine\\software\\real"), 0},
@@ -235,6 +237,23 @@ TEST(PrefixCodePage, ConvertsWithThePrefixsOwnTable) {
         EXPECT_EQ(platform::ToAnsi(row.text), row.ansi);
         EXPECT_EQ(platform::FromAnsi(row.ansi), row.back);
     }
+}
+
+TEST(PrefixCodePage, FindsTheCodePageBehindALinkedControlSet) {
+    // As on Windows: CurrentControlSet a link to ControlSet001, which holds the code page.
+    Prefix prefix;
+    prefix.AddNls("c_1251.nls");
+    prefix.Write(
+        "system.reg",
+        kHeader +
+            Section("System\\\\CurrentControlSet",
+                    LinkTo("\\Registry\\Machine\\System\\ControlSet001")) +
+            Section("System\\\\ControlSet001\\\\Control\\\\Nls\\\\CodePage", "\"ACP\"=\"1251\"\n") +
+            Section("Software\\\\Activision\\\\Call of Duty 4", "\"codkey\"=\"\\x416\"\n"));
+    ASSERT_EQ(prefix.Use(), "");
+    EXPECT_EQ(Query(kHklm, "Software\\Activision\\Call of Duty 4", "codkey").data,
+              std::string("\xc6\0", 2));
+    EXPECT_EQ(Recover(), L"\u0416");
 }
 
 TEST(PrefixCodePage, DegradesToAsciiWithoutAnyConverter) {
