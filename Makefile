@@ -4,7 +4,7 @@
 #   make test  installs, builds both presets and the host checks, and runs every test
 #   make release  writes dist/: the shipped program's zip and the SHA256SUMS of every file there
 
-.PHONY: run screenshot test build build-host bootstrap clean release
+.PHONY: run screenshot test build build-host build-linux linux bootstrap clean release
 
 bootstrap:
 	./scripts/bootstrap.sh
@@ -21,6 +21,13 @@ build-host: bootstrap
 	cmake --preset host-asan
 	cmake --build --preset host-asan
 
+# The native Linux command that reads Wine and Proton prefixes, with its tests.
+build-linux: bootstrap
+	cmake --preset linux
+	cmake --build --preset linux
+
+linux: build-linux
+
 # Builds only what it runs, not the tests.
 run: bootstrap
 	./scripts/run.sh
@@ -28,7 +35,7 @@ run: bootstrap
 screenshot: bootstrap
 	./scripts/run.sh --screenshot
 
-test: build build-host
+test: build build-host build-linux
 	./scripts/test.sh
 
 release: bootstrap

@@ -11,6 +11,7 @@ packages=(
   xvfb xauth x11-apps imagemagick           # a virtual display and screenshots of it
   python3 python3-pefile                    # reading the version block, manifest and imports back
   clang libclang-rt-14-dev clang-tidy clang-format cppcheck   # sanitizers, fuzzing and lint
+  g++                                       # the native Linux build, linked statically
 )
 
 missing=()

@@ -8,7 +8,7 @@ set -uo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 status=0
-dirs=(platform registry window tests bench fuzz tools)
+dirs=(platform registry window tests bench fuzz tools cli)
 existing=()
 for d in "${dirs[@]}"; do [ -d "$d" ] && existing+=("$d"); done
 mapfile -t sources < <(find "${existing[@]}" -type f \( -name '*.cpp' -o -name '*.h' \) | sort)
@@ -39,7 +39,8 @@ while read -r dir; do
   cxx_includes+=("--extra-arg=-isystem$dir")
 done < <(echo | x86_64-w64-mingw32-g++-posix -E -x c++ - -v 2>&1 |
   sed -n '/#include <...> search starts here/,/End of search list/p' | grep '/include/c++')
-mapfile -t windows_sources < <(find platform window bench tools -type f -name '*.cpp' 2>/dev/null | sort)
+mapfile -t windows_sources < <(find platform window bench tools -type f -name '*.cpp' \
+  -not -path '*/linux/*' 2>/dev/null | sort)
 if ! printf '%s\n' "${windows_sources[@]}" |
   xargs -P "$(nproc)" -n 2 clang-tidy --quiet -p build/lint \
     --extra-arg=--target=x86_64-w64-mingw32 "${cxx_includes[@]}" >"$tidy_log" 2>&1; then
@@ -48,11 +49,22 @@ fi
 grep -E -A3 'warning:|error:' "$tidy_log" || true
 echo "clang-tidy: registry/General.cpp (host) and ${#windows_sources[@]} Windows sources"
 
+# The Linux platform code and the command, as the linux preset compiles them (configured by make
+# build-linux).
+mapfile -t linux_sources < <(find platform/linux bench/linux cli -type f -name '*.cpp' 2>/dev/null | sort)
+if [ ${#linux_sources[@]} -gt 0 ]; then
+  linux_args=(-- -std=c++17 -I "$root")
+  [ -f build/linux/compile_commands.json ] && linux_args=(-p build/linux)
+  clang-tidy --quiet "${linux_sources[@]}" "${linux_args[@]}" >"$tidy_log" 2>&1 || status=1
+  grep -E -A3 'warning:|error:' "$tidy_log" || true
+  echo "clang-tidy: ${#linux_sources[@]} Linux platform sources"
+fi
+
 echo "== cppcheck"
 # warning, performance and portability only: the style class mostly asks for std algorithms
 # over plain loops and for Microsoft's StringCch* functions, which this code has no use for.
 if ! cppcheck --quiet --error-exitcode=1 --enable=warning,performance,portability --std=c++20 \
-  --library=windows --inline-suppr -I . -D_WIN32 -DUNICODE -D_UNICODE "${existing[@]}"; then
+  --library=windows --library=googletest --inline-suppr -I . -D_WIN32 -DUNICODE -D_UNICODE "${existing[@]}"; then
   status=1
 fi
 

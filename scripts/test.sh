@@ -14,6 +14,9 @@ echo "== Lint: clang-format, clang-tidy, cppcheck"
 echo "== Registry reader on the host (AddressSanitizer, UBSan, libFuzzer)"
 ctest --preset host-asan || status=1
 
+echo "== Linux build: the prefix reader on hand-made files, and against Wine's own registry"
+ctest --preset linux || status=1
+
 echo "== Windows suite under Wine (x86_64 build) and audits of both executables"
 xvfb-run -a -s "-screen 0 1280x1024x24" ctest --preset win64 "$@" || status=1
 

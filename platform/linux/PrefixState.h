@@ -1,0 +1,36 @@
+// The prefix that the Linux registry and text services serve, chosen by UsePrefix.
+#pragma once
+
+#include "platform/linux/CodePage.h"
+#include "platform/linux/RegFile.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform::prefix {
+
+struct PrefixState {
+    std::string dir;         // empty until a prefix is chosen: every key is then missing
+    Arch arch = Arch::kNone; // a win64 prefix shows 32-bit programs its Wow6432Node keys
+    // The ANSI code page is learnt on the way, in the first pass over system.reg that a read
+    // makes anyway: until then only ASCII, which every ANSI code page writes alike, is converted.
+    bool codePageSettled = false;
+    CodePage codePage = CodePage::AsciiOnly(1252);
+    CaseTable fold;
+};
+
+PrefixState& CurrentPrefix();
+
+// The prefix's code page, looked up first if no read has settled it yet.
+const CodePage& CodePageOf(PrefixState& state);
+
+// Loads the table of the code page a prefix names (1252 when it names none).
+void SettleCodePage(PrefixState& state, unsigned number);
+
+// Where the prefix names its ANSI code page (value ACP), below \Registry.
+const std::vector<std::u16string>& AnsiCodePageKey();
+
+bool IsAscii(std::string_view bytes);
+
+} // namespace platform::prefix

@@ -1,0 +1,134 @@
+#!/usr/bin/env bash
+# command-test.sh OSTREL: the Linux command end to end, on hand-made prefixes in a made-up home:
+# what it prints, the exit codes, the backup's exact bytes, and the failures that must leave an
+# earlier ostrel.txt as it was with no temporary file beside it.
+set -uo pipefail
+ostrel="$(realpath "$1")"
+work="$(mktemp -d "${TMPDIR:-/tmp}/ostrel-command.XXXXXX")"
+mounted=""
+cleanup() {
+  [ -n "$mounted" ] && { umount "$mounted" 2>/dev/null || umount -l "$mounted"; }
+  chmod -R u+w "$work" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+# A 64-bit prefix as Wine writes it: the game's key sits under Wow6432Node.
+prefix() { # DIR KEY-LINE...
+  mkdir -p "$1"
+  {
+    printf 'WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n#arch=win64\n\n'
+    printf '[Software\\\\Wow6432Node\\\\Activision\\\\Call of Duty 4] 1700000000\n'
+    printf '#time=1da0f1b2c3d4e5f\n'
+    shift
+    for line in "$@"; do printf '%s\n' "$line"; done
+    printf '\n'
+  } >"$1/system.reg"
+}
+header=$'Ostrel v1.1\r\nhttps://ostrel.example.org\r\n====================================\r\n'
+
+# expect NAME STATUS STDOUT -- COMMAND...: runs in $PWD, compares exit status and stdout.
+expect() {
+  local name="$1" status="$2" out="$3"
+  shift 4
+  local got rc
+  got="$("$@" 2>"$work/stderr")"
+  rc=$?
+  [ "$rc" = "$status" ] || fail "$name: exit $rc, wanted $status ($(cat "$work/stderr"))"
+  [ "$got" = "$out" ] || fail "$name: printed '$got', wanted '$out'"
+}
+# The exact bytes of ostrel.txt in the current folder, and nothing else there.
+expect_file() {
+  local name="$1" bytes="$2"
+  [ "$(od -An -c ostrel.txt 2>&1)" = "$(printf '%s' "$bytes" | od -An -c)" ] ||
+    fail "$name: ostrel.txt is $(od -An -c ostrel.txt 2>&1)"
+  [ "$(ls -A | grep -v '^ostrel.txt$' | grep -v '^keep$')" = "" ] || fail "$name: left $(ls -A)"
+}
+
+prefix "$work/good" '"codkey"="ABCD-EFGH-1234"'
+prefix "$work/spaces" '"codkey"="  AB C  "'
+prefix "$work/nul" '"codkey"=str(7):"AB\0CD\0"'
+prefix "$work/accent" '"codkey"="caf\xe9-\x4e2d"'
+# The code page table every prefix gets from wineboot, from Wine's own install.
+mkdir -p "$work/accent/drive_c/windows/system32"
+cp /usr/share/wine/nls/c_1252.nls "$work/accent/drive_c/windows/system32/"
+prefix "$work/escape" '"codkey"="A\eB\tC"'
+prefix "$work/empty" '"codkey"=""'
+prefix "$work/missing" '"other"="x"'
+prefix "$work/compat/pfx" '"codkey"="PROTON-KEY"'
+mkdir -p "$work/notprefix" "$work/cwd"
+cd "$work/cwd" || exit 1
+
+expect "recover" 0 "ABCD-EFGH-1234" -- "$ostrel" recover --prefix "$work/good"
+expect "recover drops only leading spaces" 0 "AB C  " -- "$ostrel" recover --prefix "$work/spaces"
+expect "recover up to NUL" 0 "AB" -- "$ostrel" recover --prefix "$work/nul"
+expect "recover in UTF-8" 0 "café-?" -- "$ostrel" recover --prefix "$work/accent"
+expect "recover into a pipe is exact" 0 $'A\eB\tC' -- "$ostrel" recover --prefix "$work/escape"
+expect "recover empty value" 0 "" -- "$ostrel" recover --prefix "$work/empty"
+expect "recover missing value" 1 "Error" -- "$ostrel" recover --prefix "$work/missing"
+expect "compatdata folder" 0 "PROTON-KEY" -- "$ostrel" recover --prefix "$work/compat"
+expect "WINEPREFIX" 0 "ABCD-EFGH-1234" -- env WINEPREFIX="$work/good" "$ostrel" recover
+expect "~/.wine" 1 "Error" -- env -u WINEPREFIX HOME="$work/missing/.." \
+  sh -c 'mkdir -p "$HOME/.wine" && cp "$HOME/missing/system.reg" "$HOME/.wine/" && "$0" recover' "$ostrel"
+expect "no prefix" 2 "" -- "$ostrel" recover --prefix "$work/notprefix"
+expect "unknown option" 2 "" -- "$ostrel" recover --bogus
+[ "$(wc -l <"$work/stderr")" = 1 ] || fail "usage error is not one line: $(cat "$work/stderr")"
+expect "help" 0 "$("$ostrel" --help)" -- "$ostrel" help
+"$ostrel" --help | grep -q 'ostrel backup \[--prefix DIR\] \[--key TEXT\]' || fail "help lacks usage"
+ls -A | grep -q . && fail "recover wrote into the current folder: $(ls -A)"
+
+expect "backup" 0 "ostrel.txt written!" -- "$ostrel" backup --prefix "$work/good"
+expect_file "backup" "${header}ABCD-EFGH-1234"$'\r\n'
+expect "backup --key" 0 "ostrel.txt written!" -- "$ostrel" backup --prefix "$work/good" --key "  typed "
+expect_file "backup --key" "${header}  typed "$'\r\n'
+expect "backup in the ANSI code page" 0 "ostrel.txt written!" -- "$ostrel" backup --prefix "$work/accent"
+expect_file "backup in the ANSI code page" "${header}caf"$'\xe9'"-?"$'\r\n'
+expect "backup empty box" 0 "ostrel.txt written!" -- "$ostrel" backup --prefix "$work/good" --key ""
+expect_file "backup empty box" "${header}"$'\r\n'
+# The window would save "Error" from the box; the command does too, and says so by its exit code.
+expect "backup of Error" 1 "ostrel.txt written!" -- "$ostrel" backup --prefix "$work/missing"
+expect_file "backup of Error" "${header}Error"$'\r\n'
+expect "bad UTF-8 key" 2 "" -- "$ostrel" backup --prefix "$work/good" --key $'\xff'
+expect_file "bad UTF-8 key" "${header}Error"$'\r\n'
+
+# Failures: the old file stays byte for byte, nothing else is left, the error goes to stderr.
+printf 'OLD' >ostrel.txt && chmod 444 ostrel.txt
+expect "read-only" 1 "" -- "$ostrel" backup --prefix "$work/good"
+grep -q 'Error 13' "$work/stderr" || fail "read-only: stderr says $(cat "$work/stderr")"
+expect_file "read-only" "OLD"
+chmod 644 ostrel.txt && rm ostrel.txt && mkdir ostrel.txt
+expect "directory in the way" 1 "" -- "$ostrel" backup --prefix "$work/good"
+[ -d ostrel.txt ] && [ -z "$(ls -A ostrel.txt)" ] || fail "directory in the way was touched"
+rmdir ostrel.txt
+
+mkdir -p "$work/full"
+if mount -t tmpfs -o size=64k tmpfs "$work/full" 2>/dev/null; then
+  mounted="$work/full"
+  cd "$work/full" || exit 1
+  printf 'OLD-ON-FULL-DISK' >ostrel.txt
+  dd if=/dev/zero of=keep bs=4096 2>/dev/null
+  expect "full disk" 1 "" -- "$ostrel" backup --prefix "$work/good" --key "$(head -c 8000 /dev/zero | tr '\0' K)"
+  expect_file "full disk" "OLD-ON-FULL-DISK"
+  cd "$work/cwd" || exit 1
+else
+  echo "cannot mount a tmpfs (needs root): full disk not tried"
+fi
+
+# scan, over a made-up home: every launcher's layout is covered by the unit tests; this checks
+# the lines the command prints and that a broken prefix does not stop the others.
+home="$work/home"
+prefix "$home/.wine" '"codkey"="WINE-KEY"'
+prefix "$home/.local/share/Steam/steamapps/compatdata/7940/pfx" '"codkey"="STEAM-KEY"'
+prefix "$home/.PlayOnLinux/wineprefix/Esc"$'\t' '"codkey"="A\eB\tC"'
+mkdir -p "$home/.PlayOnLinux/wineprefix/Broken" && printf 'garbage\n' >"$home/.PlayOnLinux/wineprefix/Broken/system.reg"
+expected="Wine	$home/.wine	WINE-KEY
+Steam app 7940	$home/.local/share/Steam/steamapps/compatdata/7940/pfx	STEAM-KEY
+PlayOnLinux Broken	$home/.PlayOnLinux/wineprefix/Broken	Error
+PlayOnLinux Esc?	$home/.PlayOnLinux/wineprefix/Esc?	A�B�C"
+expect "scan" 0 "$expected" -- env -u WINEPREFIX -u XDG_DATA_HOME -u XDG_CONFIG_HOME HOME="$home" "$ostrel" scan
+expect "scan finds nothing" 1 "" -- env -u WINEPREFIX HOME="$work/nohome" "$ostrel" scan
+
+echo "$failures failure(s)"
+[ "$failures" -eq 0 ]
