@@ -93,8 +93,12 @@ std::string Section(const std::string& key, const std::string& lines) {
 std::string LinkTo(const std::string& target) {
     std::string hex;
     for (const char c : target) {
-        hex += (hex.empty() ? "" : ",") + std::string(1, "0123456789abcdef"[(c >> 4) & 15]) +
-               "0123456789abcdef"[c & 15] + ",00";
+        if (!hex.empty()) {
+            hex += ',';
+        }
+        hex += "0123456789abcdef"[(c >> 4) & 15];
+        hex += "0123456789abcdef"[c & 15];
+        hex += ",00";
     }
     return "#link\n\"SymbolicLinkValue\"=hex(6):" + hex + "\n";
 }
