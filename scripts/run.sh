@@ -3,9 +3,9 @@
 # sources. Builds only what it runs.
 #   On a display: the shipped 32-bit program in the user's own WINEPREFIX, where a game installed
 #   under Wine keeps its key. It needs a machine that can run 32-bit code and 32-bit Wine
-#   (wine32:i386, installed here when missing). A machine that cannot is told so and pointed to
-#   the Linux build: the 64-bit program would look in the 64-bit registry view, where a 32-bit
-#   game's key is not, and show "Error" for a key that is there.
+#   (wine32:i386, installed here when missing). A machine that cannot is told so, and the Linux
+#   build reads the key out of the prefix instead: the 64-bit program would look in the 64-bit
+#   registry view, where a 32-bit game's key is not, and show "Error" for a key that is there.
 #   Without a display, or with --screenshot: a short demo in a throwaway prefix seeded with a
 #   sample key, on a virtual display, with a screenshot in build/demo; --screenshot also copies
 #   it to docs/ostrel-window.png.
@@ -54,12 +54,12 @@ if [ -n "${DISPLAY:-}" ] && [ "$screenshot" -eq 0 ]; then
     cat >&2 <<'MSG'
 This machine cannot run 32-bit programs, so it cannot run Ostrel as shipped: a 32-bit Windows
 program that reads the key from the registry view a 32-bit game wrote it to. The 64-bit build
-would look in the 64-bit view, where that key is not, and show "Error".
-To read the key out of a Wine or Proton prefix here, use the Linux build instead:
-    make linux
-    build/linux/ostrel recover [--prefix DIR]
+would look in the 64-bit view, where that key is not, and show "Error". So here the Linux build
+reads the key straight out of the prefix instead (build/linux/ostrel recover [--prefix DIR];
+backup and scan work the same way):
 MSG
-    exit 1
+    build linux ostrel
+    exec "$root/build/linux/ostrel" recover
   fi
   ensure_wine32
   build win32 ostrel
