@@ -1,5 +1,7 @@
 #include "cli/Scan.h"
 
+#include "platform/linux/Utf8.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -368,24 +370,6 @@ std::optional<std::string> YamlScalar(const std::string& raw) {
 
 // --- JSON strings, enough to find one key's string values.
 
-void AppendUtf8(std::string& out, unsigned long c) {
-    if (c < 0x80) {
-        out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-}
-
 std::optional<unsigned long> Hex4(std::string_view text, std::size_t at) {
     if (at + 4 > text.size()) {
         return std::nullopt;
@@ -425,14 +409,15 @@ std::optional<std::string> JsonString(std::string_view text, std::size_t& pos) {
                 return std::nullopt;
             }
             pos += 4;
-            unsigned long code = *unit;
-            if (code >= 0xD800 && code <= 0xDBFF && text.compare(pos, 2, "\\u") == 0) {
+            // JSON escapes UTF-16 units; a pair stands for one character, a lone half for U+FFFD.
+            std::wstring units(1, static_cast<wchar_t>(*unit));
+            if (*unit >= 0xD800 && *unit <= 0xDBFF && text.compare(pos, 2, "\\u") == 0) {
                 if (const auto low = Hex4(text, pos + 2); low && *low >= 0xDC00 && *low <= 0xDFFF) {
-                    code = 0x10000 + ((code - 0xD800) << 10) + (*low - 0xDC00);
+                    units += static_cast<wchar_t>(*low);
                     pos += 6;
                 }
             }
-            AppendUtf8(out, code >= 0xD800 && code <= 0xDFFF ? 0xFFFD : code);
+            out += platform::ToUtf8(units);
             continue;
         }
         switch (e) {
