@@ -4,6 +4,7 @@
 // Input: key path, LF, value name, LF, a flags byte (bit 0: the open fails, bit 1: the read fails,
 // bit 2: the close fails), a type byte, then up to 300 bytes of value data. Text is taken as
 // Windows-1252, the host stand-in's code page.
+#include "fuzz/FuzzSupport.h"
 #include "registry/General.h"
 
 #include "platform/Text.h"
@@ -18,21 +19,6 @@
 #include <string_view>
 
 namespace {
-
-#define FUZZ_CHECK(condition)                                                                      \
-    do {                                                                                           \
-        if (!(condition)) {                                                                        \
-            std::fprintf(stderr, "invariant broken: %s (line %d)\n", #condition, __LINE__);        \
-            std::abort();                                                                          \
-        }                                                                                          \
-    } while (false)
-
-std::string_view TakeLine(std::string_view& input) {
-    const auto end = input.find('\n');
-    const std::string_view line = input.substr(0, end);
-    input.remove_prefix(end == std::string_view::npos ? input.size() : end + 1);
-    return line;
-}
 
 unsigned char TakeByte(std::string_view& input) {
     if (input.empty()) {

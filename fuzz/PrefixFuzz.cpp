@@ -3,6 +3,7 @@
 //
 // Input: subkey path, LF, value name, LF, then the whole system.reg. Names are taken as ASCII
 // (the prefix has no code page table, so the reader falls back to ASCII or iconv).
+#include "fuzz/FuzzSupport.h"
 #include "platform/Prefix.h"
 #include "platform/Registry.h"
 #include "platform/linux/CodePage.h"
@@ -18,21 +19,6 @@
 #include <unistd.h>
 
 namespace {
-
-#define FUZZ_CHECK(condition)                                                                      \
-    do {                                                                                           \
-        if (!(condition)) {                                                                        \
-            std::fprintf(stderr, "invariant broken: %s (line %d)\n", #condition, __LINE__);        \
-            std::abort();                                                                          \
-        }                                                                                          \
-    } while (false)
-
-std::string_view TakeLine(std::string_view& input) {
-    const auto end = input.find('\n');
-    const std::string_view line = input.substr(0, end);
-    input.remove_prefix(end == std::string_view::npos ? input.size() : end + 1);
-    return line;
-}
 
 // One prefix folder for the whole run; each input rewrites its system.reg. Plain storage, so
 // that it outlives the handler that removes the folder at exit.
