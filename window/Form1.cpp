@@ -65,8 +65,7 @@ DWORD LastErrorOr(DWORD fallback) {
 }
 
 [[noreturn]] void FailWithLastError() {
-    const DWORD error = ::GetLastError();
-    platform::ReportUnhandledError(error != ERROR_SUCCESS ? error : ERROR_INVALID_FUNCTION, {});
+    platform::ReportUnhandledError(LastErrorOr(ERROR_INVALID_FUNCTION), {});
 }
 
 SIZE WindowSizeAt(UINT dpi) {

@@ -5,6 +5,8 @@
 // folder where Windows would still let the user overwrite a writable file.
 #include "platform/File.h"
 
+#include "platform/UniqueHandle.h"
+
 #include "platform/linux/Utf8.h"
 
 #include <cerrno>
@@ -19,30 +21,13 @@ namespace platform {
 
 namespace {
 
-class UniqueFd {
-  public:
-    explicit UniqueFd(int fd = -1) : fd_(fd) {}
-    ~UniqueFd() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    int get() const { return fd_; }
-    void reset(int fd) {
-        UniqueFd old(fd_);
-        fd_ = fd;
-    }
-    int release() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-  private:
-    int fd_;
+struct FdTraits {
+    using Type = int;
+    static Type None() { return -1; }
+    static bool IsValid(Type fd) { return fd >= 0; }
+    static void Close(Type fd) { ::close(fd); }
 };
+using UniqueFd = UniqueHandle<FdTraits>;
 
 std::uint32_t LastErrorOr(int fallback) {
     return static_cast<std::uint32_t>(errno != 0 ? errno : fallback);
