@@ -2,6 +2,7 @@
 // Wine or Proton prefix, plus a scan of every prefix on the machine.
 #include "cli/Options.h"
 #include "cli/Scan.h"
+#include "platform/File.h"
 #include "platform/Message.h"
 #include "platform/Prefix.h"
 #include "platform/Version.h"
@@ -140,9 +141,13 @@ int RunBackup(const cli::Options& options) {
     }
     const std::uint32_t error = BackupFile::Write(box.text);
     if (error != 0) {
-        platform::ShowErrorMessage(L"ostrel.txt could not be written. " +
-                                   platform::ErrorLine(error) +
-                                   L" Any earlier ostrel.txt is unchanged.");
+        const bool lost = (error & platform::kEarlierContentLost) != 0;
+        platform::ShowErrorMessage(
+            L"ostrel.txt could not be written. " +
+            platform::ErrorLine(error & ~platform::kEarlierContentLost) +
+            (lost ? L" The folder takes no new file, so ostrel.txt was rewritten in place; that "
+                    L"failed and its earlier content could not be put back."
+                  : L" Any earlier ostrel.txt is unchanged."));
         return kNotRead;
     }
     std::fputs("ostrel.txt written!\n", stdout);

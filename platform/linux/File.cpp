@@ -146,9 +146,9 @@ std::uint32_t RewriteInPlace(const std::string& target, std::string_view bytes) 
         return error;
     }
     error = Replace(fd.get(), bytes);
-    if (error != 0) {
-        // Best effort by nature: the first error is the one the user must hear about.
-        Replace(fd.get(), old);
+    if (error != 0 && Replace(fd.get(), old) != 0) {
+        // The first error is the one the user must hear about, and that the file is now damaged.
+        error |= kEarlierContentLost;
     }
     return error;
 }
