@@ -24,9 +24,9 @@ constexpr Status kBadPathname = 161; // ERROR_BAD_PATHNAME
 constexpr Status kMoreData = 234;    // ERROR_MORE_DATA
 constexpr Status kInvalidParameter = 87;
 
+// As wineserver: a deeper chain of links is a loop.
 constexpr int kMaxLinkDepth = 16;
-const std::u16string kWow64Node =
-    u"wow6432node"; // as wineserver: a deeper chain of links is a loop
+const std::u16string kWow64Node = u"wow6432node";
 
 // Key paths below \Registry, as folded names.
 using Path = std::vector<std::u16string>;
