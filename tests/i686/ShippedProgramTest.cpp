@@ -14,14 +14,13 @@
 
 namespace {
 
+using ui::kCommand1;
+using ui::kCommand2;
+using ui::kLabel1;
+using ui::kLabel2;
+using ui::kText1;
 using ui::Ostrel;
 using ui::TempDir;
-
-constexpr int kText1 = 101;
-constexpr int kCommand1 = 102;
-constexpr int kCommand2 = 103;
-constexpr int kLabel1 = 104;
-constexpr int kLabel2 = 105;
 
 // The game, a 32-bit program, wrote its key through the 32-bit view; a different one sits where a
 // 64-bit reader would look, so that reading the wrong view cannot pass.

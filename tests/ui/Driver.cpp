@@ -25,7 +25,7 @@ std::wstring ClassOf(HWND window) {
 struct TopLevelSearch {
     DWORD processId;
     const wchar_t* className;
-    HWND found;
+    std::vector<HWND> found;
 };
 
 BOOL CALLBACK MatchTopLevel(HWND window, LPARAM param) {
@@ -34,10 +34,16 @@ BOOL CALLBACK MatchTopLevel(HWND window, LPARAM param) {
     ::GetWindowThreadProcessId(window, &processId);
     if (processId == search->processId && ::IsWindowVisible(window) &&
         ClassOf(window) == search->className) {
-        search->found = window;
-        return FALSE;
+        search->found.push_back(window);
     }
     return TRUE;
+}
+
+// Every visible top-level window of the process with that class.
+std::vector<HWND> TopLevels(DWORD processId, const wchar_t* className) {
+    TopLevelSearch search{processId, className, {}};
+    ::EnumWindows(MatchTopLevel, reinterpret_cast<LPARAM>(&search));
+    return search.found;
 }
 
 struct WindowList {
@@ -63,9 +69,8 @@ std::string DescribeWindows(DWORD processId) {
 }
 
 HWND FindTopLevel(DWORD processId, const wchar_t* className) {
-    TopLevelSearch search{processId, className, nullptr};
-    ::EnumWindows(MatchTopLevel, reinterpret_cast<LPARAM>(&search));
-    return search.found;
+    const std::vector<HWND> found = TopLevels(processId, className);
+    return found.empty() ? nullptr : found.front();
 }
 
 BOOL CALLBACK CollectChild(HWND window, LPARAM param) {
@@ -205,30 +210,8 @@ HWND FindMessageBox(DWORD processId) {
     return FindTopLevel(processId, L"#32770");
 }
 
-namespace {
-
-struct BoxCount {
-    DWORD processId;
-    int count;
-};
-
-BOOL CALLBACK CountBox(HWND window, LPARAM param) {
-    auto* boxes = reinterpret_cast<BoxCount*>(param);
-    DWORD processId = 0;
-    ::GetWindowThreadProcessId(window, &processId);
-    if (processId == boxes->processId && ::IsWindowVisible(window) &&
-        ClassOf(window) == L"#32770") {
-        ++boxes->count;
-    }
-    return TRUE;
-}
-
-} // namespace
-
 int CountMessageBoxes(DWORD processId) {
-    BoxCount boxes{processId, 0};
-    ::EnumWindows(CountBox, reinterpret_cast<LPARAM>(&boxes));
-    return boxes.count;
+    return static_cast<int>(TopLevels(processId, L"#32770").size());
 }
 
 MessageBoxView WaitForMessageBox(DWORD processId, DWORD timeoutMs) {
@@ -315,21 +298,21 @@ HWND Ostrel::Focus() const {
 }
 
 std::wstring Ostrel::BoxText() const {
-    return ReadText(Control(101));
+    return ReadText(Control(kText1));
 }
 
 void Ostrel::SetBoxText(const std::wstring& text) {
-    SetText(Control(101), text);
+    SetText(Control(kText1), text);
 }
 
 void Ostrel::Recover() {
     // Sent: it returns once the click, and so the command, has run.
-    Send(Control(102), BM_CLICK, 0, 0);
+    Send(Control(kCommand1), BM_CLICK, 0, 0);
 }
 
 MessageBoxView Ostrel::Backup() {
     // Posted: the command ends in a modal box, which a sent click would wait for.
-    if (!::PostMessageW(Control(103), BM_CLICK, 0, 0)) {
+    if (!::PostMessageW(Control(kCommand2), BM_CLICK, 0, 0)) {
         Fail("cannot click Backup");
     }
     MessageBoxView view = WaitForMessageBox(process_.Id());

@@ -75,6 +75,14 @@ int CountMessageBoxes(DWORD processId);
 // Clicks the box's OK button and waits until the box is gone.
 void DismissMessageBox(const MessageBoxView& view);
 
+// The main window's control ids, written out here rather than taken from the program's header,
+// so that a changed id shows up as a failing test.
+constexpr int kText1 = 101;
+constexpr int kCommand1 = 102;
+constexpr int kCommand2 = 103;
+constexpr int kLabel1 = 104;
+constexpr int kLabel2 = 105;
+
 // ostrel.exe started in the given current directory, with its main window up.
 class Ostrel {
   public:

@@ -11,14 +11,13 @@
 
 namespace {
 
+using ui::kCommand1;
+using ui::kCommand2;
+using ui::kLabel1;
+using ui::kLabel2;
+using ui::kText1;
 using ui::Ostrel;
 using ui::TempDir;
-
-constexpr int kText1 = 101;
-constexpr int kCommand1 = 102;
-constexpr int kCommand2 = 103;
-constexpr int kLabel1 = 104;
-constexpr int kLabel2 = 105;
 
 int Px(int twips, UINT dpi) {
     return ::MulDiv(twips, static_cast<int>(dpi), 1440);
