@@ -4,10 +4,10 @@
 // Input: subkey path, LF, value name, LF, then the whole system.reg. Names are taken as ASCII
 // (the prefix has no code page table, so the reader falls back to ASCII or iconv).
 #include "fuzz/FuzzSupport.h"
-#include "platform/Prefix.h"
 #include "platform/Registry.h"
-#include "platform/linux/CodePage.h"
-#include "platform/linux/RegFile.h"
+#include "platform/linux/Prefix.h"
+#include "stores/CodePage.h"
+#include "stores/RegFile.h"
 
 #include <cstddef>
 #include <cstdint>

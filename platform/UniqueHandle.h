@@ -1,6 +1,6 @@
 // One small owner for every kind of handle the program holds, so that no early return can leak
 // one. Each kind is a traits struct: its type, its "none" value and its close function. Free of
-// any system header, so the Windows handles (platform/Handle.h) and the Linux build's file
+// any system header, so the Windows handles (platform/win32/Handle.h) and the Linux build's file
 // descriptors share it.
 #pragma once
 

@@ -8,7 +8,7 @@ set -uo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 status=0
-dirs=(platform registry window tests bench fuzz tools cli)
+dirs=(platform stores registry window tests bench fuzz tools cli)
 existing=()
 for d in "${dirs[@]}"; do [ -d "$d" ] && existing+=("$d"); done
 mapfile -t sources < <(find "${existing[@]}" -type f \( -name '*.cpp' -o -name '*.h' \) | sort)

@@ -1,10 +1,10 @@
 #include "window/Form1.h"
 
-#include "platform/Dpi.h"
 #include "platform/File.h"
-#include "platform/Handle.h"
 #include "platform/Message.h"
 #include "platform/Version.h"
+#include "platform/win32/Dpi.h"
+#include "platform/win32/Handle.h"
 #include "registry/General.h"
 #include "window/BackupFile.h"
 #include "window/ControlIds.h"
@@ -191,7 +191,7 @@ void OnBackup(State& state) {
 }
 
 // Commands run to completion on this thread. Nothing here throws: running out of memory and the
-// string library's own failures are reported where they happen (platform/Runtime.cpp).
+// string library's own failures are reported where they happen (platform/win32/Runtime.cpp).
 void OnCommand(State& state, int id, int code) {
     if (code != BN_CLICKED || state.commandRunning) {
         return;

@@ -1,8 +1,8 @@
 // What Recover does on Linux, alone: choose a prefix, read the built-in key through the prefix
 // reader, print it. The benchmark times this against `wine reg query` on the same prefix.
 #include "platform/Message.h"
-#include "platform/Prefix.h"
 #include "platform/Text.h"
+#include "platform/linux/Prefix.h"
 #include "registry/General.h"
 
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "platform/Prefix.h"
+#include "platform/linux/Prefix.h"
 
 #include "platform/Registry.h"
 #include "platform/linux/PrefixState.h"

@@ -1,8 +1,8 @@
 // The prefix that the Linux registry and text services serve, chosen by UsePrefix.
 #pragma once
 
-#include "platform/linux/CodePage.h"
-#include "platform/linux/RegFile.h"
+#include "stores/CodePage.h"
+#include "stores/RegFile.h"
 
 #include <string>
 #include <string_view>

@@ -1,11 +1,11 @@
 // The prefix reader against registry files written by hand: Wine's text format, the 32-bit view,
 // links, code pages, and files that are damaged, huge or replaced while being read.
-#include "platform/Prefix.h"
+#include "platform/linux/Prefix.h"
 #include "platform/Registry.h"
 #include "platform/Text.h"
-#include "platform/linux/CodePage.h"
-#include "platform/linux/RegFile.h"
 #include "registry/General.h"
+#include "stores/CodePage.h"
+#include "stores/RegFile.h"
 
 #include <gtest/gtest.h>
 

@@ -15,8 +15,8 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include "platform/Prefix.h"
 #include "platform/Registry.h"
+#include "platform/linux/Prefix.h"
 #endif
 
 namespace {

@@ -1,4 +1,4 @@
-// Host stand-in for platform/Text.cpp. Linux has no system ANSI code page, so this maps
+// Host stand-in for platform/win32/Text.cpp. Linux has no system ANSI code page, so this maps
 // Windows-1252 (Wine's default for an English locale) both ways: one byte per character, as the
 // reader's 255-byte buffer assumes. Bytes 1252 leaves undefined decode to the C1 control of the
 // same number, as Windows does; characters outside the code page encode as '?'.

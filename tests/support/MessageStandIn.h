@@ -1,5 +1,5 @@
-// A recording stand-in for the message box: a test links it in place of platform/Message.cpp so a
-// malformed path records its prompt instead of opening a modal box nobody can dismiss.
+// A recording stand-in for the message box: a test links it in place of platform/win32/Message.cpp
+// so a malformed path records its prompt instead of opening a modal box nobody can dismiss.
 #pragma once
 
 #include <string>

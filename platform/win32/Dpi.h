@@ -2,7 +2,7 @@
 // are looked up at run time, so the program still starts on older systems at the system DPI.
 #pragma once
 
-#include "platform/Handle.h"
+#include "platform/win32/Handle.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "platform/Dpi.h"
+#include "platform/win32/Dpi.h"
 
 namespace platform {
 

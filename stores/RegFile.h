@@ -3,7 +3,7 @@
 // look-up costs milliseconds and memory stays small whatever the file holds.
 #pragma once
 
-#include "platform/linux/CodePage.h"
+#include "stores/CodePage.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "platform/linux/RegFile.h"
+#include "stores/RegFile.h"
 
 #include <cerrno>
 #include <cstdlib>

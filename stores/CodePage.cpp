@@ -1,4 +1,4 @@
-#include "platform/linux/CodePage.h"
+#include "stores/CodePage.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,6 +1,6 @@
 #include "platform/File.h"
 
-#include "platform/Handle.h"
+#include "platform/win32/Handle.h"
 
 #include <algorithm>
 #include <windows.h>
