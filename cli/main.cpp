@@ -9,6 +9,7 @@
 #include "platform/linux/Utf8.h"
 #include "registry/General.h"
 #include "window/BackupFile.h"
+#include "window/GameKey.h"
 
 #include <cerrno>
 #include <csignal>
@@ -22,10 +23,6 @@ constexpr int kRead = 0;
 constexpr int kNotRead = 1;
 constexpr int kUsageError = 2;
 
-// The same location the window's Recover reads.
-constexpr wchar_t kKeyPath[] = L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Activision\\Call of Duty 4";
-constexpr wchar_t kValueName[] = L"codkey";
-
 void Complain(const std::string& line) {
     std::fprintf(stderr, "ostrel: %s\n", line.c_str());
 }
@@ -37,8 +34,8 @@ struct Recovered {
 };
 
 Recovered Recover() {
-    std::wstring keyPath = kKeyPath; // GetKeyValue rewrites the path it is given
-    const auto result = General::GetKeyValue(keyPath, kValueName);
+    std::wstring keyPath = GameKey::kKeyPath; // GetKeyValue rewrites the path it is given
+    const auto result = General::GetKeyValue(keyPath, GameKey::kValueName);
     Recovered recovered;
     if (result) {
         recovered.text = result->substr(0, result->find(L'\0'));
@@ -139,15 +136,9 @@ int RunBackup(const cli::Options& options) {
     } else {
         box = Recover();
     }
-    const std::uint32_t error = BackupFile::Write(box.text);
-    if (error != 0) {
-        const bool lost = (error & platform::kEarlierContentLost) != 0;
-        platform::ShowErrorMessage(
-            L"ostrel.txt could not be written. " +
-            platform::ErrorLine(error & ~platform::kEarlierContentLost) +
-            (lost ? L" The folder takes no new file, so ostrel.txt was rewritten in place; that "
-                    L"failed and its earlier content could not be put back."
-                  : L" Any earlier ostrel.txt is unchanged."));
+    const platform::WriteResult result = BackupFile::Write(box.text);
+    if (result.error != 0) {
+        platform::ShowErrorMessage(BackupFile::DescribeFailure(result, L" "));
         return kNotRead;
     }
     std::fputs("ostrel.txt written!\n", stdout);

@@ -7,14 +7,16 @@
 
 namespace platform {
 
-// Set on top of the error number when the file had to be rewritten in place, the rewrite failed
-// and its earlier bytes could not be put back either: the target is then damaged. Bit 29 is the
-// one Windows leaves to applications, so no system error number carries it.
-inline constexpr std::uint32_t kEarlierContentLost = 0x20000000u;
+struct WriteResult {
+    std::uint32_t error = 0; // 0, or the first system error number
+    // The file had to be rewritten in place, the rewrite failed and its earlier bytes could not
+    // be put back either: the target is then damaged, and the user must hear so.
+    bool earlierContentLost = false;
+};
 
 // Writes the bytes to a new file beside the target, flushes it, then renames it over the target
-// in one step. Returns 0, or the first system error number; on failure the target is untouched
-// and the temporary file is gone. The rules, which every system's implementation follows:
+// in one step. On failure the target is untouched and the temporary file is gone. The rules, which
+// every system's implementation follows:
 // - A read-only target, or a directory in its place, is refused at once with access denied
 //   (ERROR_ACCESS_DENIED / EACCES); neither is a passing lock worth waiting for.
 // - A target that is a symbolic link is followed: the file it points to is replaced, and the
@@ -25,7 +27,7 @@ inline constexpr std::uint32_t kEarlierContentLost = 0x20000000u;
 //   system's limit never fails for its temporary file's sake.
 // - When the folder allows no new file but the target itself is writable, the target is
 //   rewritten in place instead, with its old bytes kept in memory and put back should the
-//   rewrite fail. Only if that too fails is kEarlierContentLost added to the error.
-std::uint32_t WriteFileAtomically(const std::wstring& path, std::string_view bytes);
+//   rewrite fail. Only if that too fails is earlierContentLost set.
+WriteResult WriteFileAtomically(const std::wstring& path, std::string_view bytes);
 
 } // namespace platform

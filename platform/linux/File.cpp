@@ -5,6 +5,7 @@
 // folder where Windows would still let the user overwrite a writable file.
 #include "platform/File.h"
 
+#include "platform/Message.h"
 #include "platform/UniqueHandle.h"
 
 #include "platform/linux/Utf8.h"
@@ -28,10 +29,6 @@ struct FdTraits {
     static void Close(Type fd) { ::close(fd); }
 };
 using UniqueFd = UniqueHandle<FdTraits>;
-
-std::uint32_t LastErrorOr(int fallback) {
-    return static_cast<std::uint32_t>(errno != 0 ? errno : fallback);
-}
 
 std::string FolderOf(const std::string& path) {
     const auto slash = path.rfind('/');
@@ -128,29 +125,27 @@ std::uint32_t Replace(int fd, std::string_view bytes) {
 // A folder that allows no new file can still hold a file the user may write: rewrite it where it
 // stands, with its old bytes kept in memory to put back if the new ones do not all fit. The old
 // bytes go back into blocks the file already had, so a full disk does not stop the restore.
-std::uint32_t RewriteInPlace(const std::string& target, std::string_view bytes) {
+WriteResult RewriteInPlace(const std::string& target, std::string_view bytes) {
     const UniqueFd fd(::open(target.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW));
     if (fd.get() < 0) {
-        return LastErrorOr(EACCES);
+        return {LastErrorOr(EACCES)};
     }
     struct stat info {};
     if (::fstat(fd.get(), &info) != 0) {
-        return LastErrorOr(EIO);
+        return {LastErrorOr(EIO)};
     }
     if (!S_ISREG(info.st_mode)) {
-        return EACCES;
+        return {EACCES};
     }
     std::string old;
-    std::uint32_t error = ReadAll(fd.get(), static_cast<std::size_t>(info.st_size), old);
-    if (error != 0) {
-        return error;
+    WriteResult result{ReadAll(fd.get(), static_cast<std::size_t>(info.st_size), old)};
+    if (result.error != 0) {
+        return result;
     }
-    error = Replace(fd.get(), bytes);
-    if (error != 0 && Replace(fd.get(), old) != 0) {
-        // The first error is the one the user must hear about, and that the file is now damaged.
-        error |= kEarlierContentLost;
-    }
-    return error;
+    result.error = Replace(fd.get(), bytes);
+    // The first error is the one the user must hear about, and that the file is now damaged.
+    result.earlierContentLost = result.error != 0 && Replace(fd.get(), old) != 0;
+    return result;
 }
 
 std::string Hex(unsigned long value) {
@@ -211,38 +206,38 @@ class SignalsHeld {
 
 } // namespace
 
-std::uint32_t WriteFileAtomically(const std::wstring& path, std::string_view bytes) {
+WriteResult WriteFileAtomically(const std::wstring& path, std::string_view bytes) {
     const SignalsHeld signalsHeld;
     std::string target;
     std::uint32_t error = FinalPath(ToUtf8(path), target);
     if (error != 0) {
-        return error;
+        return {error};
     }
     struct stat old {};
     const bool exists = ::stat(target.c_str(), &old) == 0;
     if (!exists && errno != ENOENT) {
-        return LastErrorOr(EIO);
+        return {LastErrorOr(EIO)};
     }
     if (exists && S_ISDIR(old.st_mode)) {
-        return EISDIR;
+        return {EISDIR};
     }
     // Windows refuses to replace a read-only file, and Wine shows a file with no write bit as
     // read-only; root's access() would say yes, so the mode is asked too.
     if (exists && (old.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
-        return EACCES;
+        return {EACCES};
     }
     if (exists && ::access(target.c_str(), W_OK) != 0) {
-        return errno == EROFS ? EROFS : EACCES;
+        return {errno == EROFS ? static_cast<std::uint32_t>(EROFS) : EACCES};
     }
 
     std::string tempPath;
     UniqueFd file;
     error = CreateTemporaryBeside(target, tempPath, file);
     if (error == EACCES || error == EPERM) {
-        return exists && S_ISREG(old.st_mode) ? RewriteInPlace(target, bytes) : error;
+        return exists && S_ISREG(old.st_mode) ? RewriteInPlace(target, bytes) : WriteResult{error};
     }
     if (error != 0) {
-        return error;
+        return {error};
     }
     // The new file takes the old one's place, so it keeps its permissions too: a backup the user
     // made private stays private.
@@ -267,7 +262,7 @@ std::uint32_t WriteFileAtomically(const std::wstring& path, std::string_view byt
     }
     if (error != 0) {
         ::unlink(tempPath.c_str());
-        return error;
+        return {error};
     }
     // The rename itself reaches the disk with the folder; by now the new file is in place, so a
     // failure here has nothing left to undo.
@@ -275,7 +270,7 @@ std::uint32_t WriteFileAtomically(const std::wstring& path, std::string_view byt
     if (folder.get() >= 0) {
         ::fsync(folder.get());
     }
-    return 0;
+    return {};
 }
 
 } // namespace platform

@@ -5,6 +5,7 @@
 #include "platform/Version.h"
 #include "platform/linux/Utf8.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -30,6 +31,10 @@ void ShowMessage(const std::wstring& prompt) {
 
 void ShowErrorMessage(const std::wstring& prompt) {
     PrintLine(L"ostrel: " + prompt);
+}
+
+std::uint32_t LastErrorOr(std::uint32_t fallback) {
+    return errno != 0 ? static_cast<std::uint32_t>(errno) : fallback;
 }
 
 std::wstring DescribeError(std::uint32_t number) {

@@ -3,10 +3,13 @@
 #include "platform/linux/PrefixState.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <string>
 
 namespace platform {
+
+const std::uint32_t kNoTranslation = EILSEQ;
 
 // wchar_t is UTF-32 here and UTF-16 on Windows: characters beyond the BMP travel as surrogate
 // pairs between the two, so the code page sees exactly the units a Windows program would pass.

@@ -39,7 +39,7 @@ class WriteFileAtomically : public ::testing::Test {
         std::ofstream(path, std::ios::binary) << bytes;
     }
     static std::uint32_t Write(const std::string& path, const std::string& bytes) {
-        return platform::WriteFileAtomically(std::wstring(path.begin(), path.end()), bytes);
+        return platform::WriteFileAtomically(std::wstring(path.begin(), path.end()), bytes).error;
     }
     // Whatever the outcome, the folder holds nothing but what the test put there.
     std::vector<std::string> Names() const {
