@@ -1,6 +1,6 @@
 #include "cli/Scan.h"
 
-#include "platform/linux/Utf8.h"
+#include "stores/Unicode.h"
 
 #include <algorithm>
 #include <cctype>
@@ -417,7 +417,7 @@ std::optional<std::string> JsonString(std::string_view text, std::size_t& pos) {
                     pos += 6;
                 }
             }
-            out += platform::ToUtf8(units);
+            out += stores::ToUtf8(units);
             continue;
         }
         switch (e) {

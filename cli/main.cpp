@@ -6,8 +6,8 @@
 #include "platform/Message.h"
 #include "platform/Version.h"
 #include "platform/linux/Prefix.h"
-#include "platform/linux/Utf8.h"
 #include "registry/General.h"
+#include "stores/Unicode.h"
 #include "window/BackupFile.h"
 #include "window/GameKey.h"
 
@@ -53,7 +53,7 @@ std::string Shown(std::wstring text) {
             c = 0xFFFD;
         }
     }
-    return platform::ToUtf8(text);
+    return stores::ToUtf8(text);
 }
 
 // Folder names can hold them too.
@@ -115,7 +115,7 @@ int RunRecover(const cli::Options& options) {
     const Recovered recovered = Recover();
     // Into a pipe or a file the key goes exactly as read; only a terminal is protected from it.
     const std::string text =
-        ::isatty(STDOUT_FILENO) ? Shown(recovered.text) : platform::ToUtf8(recovered.text);
+        ::isatty(STDOUT_FILENO) ? Shown(recovered.text) : stores::ToUtf8(recovered.text);
     std::fputs((text + "\n").c_str(), stdout);
     return Finish(recovered.read ? kRead : kNotRead);
 }
@@ -127,12 +127,14 @@ int RunBackup(const cli::Options& options) {
     }
     Recovered box;
     if (options.key) {
-        const auto typed = platform::FromUtf8(*options.key);
+        const auto typed = stores::FromUtf8(*options.key);
         if (!typed) {
             Complain("--key is not valid UTF-8");
             return kUsageError;
         }
         box = {*typed, true};
+        // Typed text goes into the file in the prefix's code page, which no read has learnt yet.
+        platform::LearnCodePage();
     } else {
         box = Recover();
     }

@@ -8,7 +8,7 @@
 #include "platform/Message.h"
 #include "platform/UniqueHandle.h"
 
-#include "platform/linux/Utf8.h"
+#include "stores/Unicode.h"
 
 #include <cerrno>
 #include <csignal>
@@ -209,7 +209,7 @@ class SignalsHeld {
 WriteResult WriteFileAtomically(const std::wstring& path, std::string_view bytes) {
     const SignalsHeld signalsHeld;
     std::string target;
-    std::uint32_t error = FinalPath(ToUtf8(path), target);
+    std::uint32_t error = FinalPath(stores::ToUtf8(path), target);
     if (error != 0) {
         return {error};
     }
