@@ -165,4 +165,17 @@ std::u16string FromUtf16Bytes(std::string_view bytes) {
     return units;
 }
 
+std::string SafeForTerminal(std::string_view utf8, bool keepLineFeeds) {
+    std::string out;
+    out.reserve(utf8.size());
+    for (std::size_t i = 0; i < utf8.size();) {
+        const auto decoded = DecodeUtf8(utf8, i);
+        const char32_t code = decoded ? decoded->first : kReplacement;
+        i += decoded ? decoded->second : 1;
+        const bool control = code < 0x20 || (code >= 0x7F && code < 0xA0);
+        AppendUtf8(out, control && !(keepLineFeeds && code == U'\n') ? kReplacement : code);
+    }
+    return out;
+}
+
 } // namespace stores

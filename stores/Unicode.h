@@ -37,4 +37,9 @@ std::wstring FromUtf16(std::u16string_view units);
 std::string Utf16Bytes(std::u16string_view units);
 std::u16string FromUtf16Bytes(std::string_view bytes);
 
+// UTF-8 text as it may reach a terminal: every control character (C0, DEL, C1, raw or encoded)
+// and every byte that is not UTF-8 shows as U+FFFD, so that no file or folder name can drive the
+// terminal. Line feeds stay when asked for, for messages of several lines.
+std::string SafeForTerminal(std::string_view utf8, bool keepLineFeeds = false);
+
 } // namespace stores

@@ -23,6 +23,11 @@ platform::WriteResult Write(const std::wstring& boxText) {
 }
 
 std::wstring DescribeFailure(const platform::WriteResult& result, const std::wstring& separator) {
+    if (result.notAFile) {
+        return L"ostrel.txt could not be written." + separator +
+               L"It is not a file but a device or a pipe (or a link to one), which Backup never "
+               L"replaces. Nothing was changed.";
+    }
     return L"ostrel.txt could not be written." + separator + platform::ErrorLine(result.error) +
            separator +
            (result.earlierContentLost
