@@ -22,7 +22,7 @@ std::optional<Table> FindTable(const PrefixState& state, const std::string& name
     folders.insert(folders.end(), state.nlsFolders.begin(), state.nlsFolders.end());
     for (const std::string& folder : folders) {
         std::string problem;
-        const std::string path = folder + "/" + name;
+        const std::string path = std::string(folder).append("/").append(name);
         if (const auto bytes = ReadInputFile(path, stores::kMaxNlsFileBytes, problem)) {
             if (auto table = Table::FromNls(*bytes)) {
                 where = path;
