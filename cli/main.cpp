@@ -1,5 +1,6 @@
 // ostrel: the window's Recover and Backup as a Linux command that reads the key straight out of a
 // Wine or Proton prefix, plus a scan of every prefix on the machine.
+#include "cli/Dialog.h"
 #include "cli/Options.h"
 #include "cli/Scan.h"
 #include "platform/File.h"
@@ -13,6 +14,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <new>
 #include <unistd.h>
 
@@ -161,14 +163,10 @@ int RunBackup(const cli::Options& options) {
     return Finish(kRead);
 }
 
-int RunScan() {
-    const auto prefixes = cli::FindPrefixes(cli::EnvironmentOfProcess());
-    if (prefixes.empty()) {
-        Complain("no Wine prefix found");
-        return kNotRead;
-    }
-    bool anyRead = false;
-    for (const auto& found : prefixes) {
+// Every prefix found, with what Recover reads in it; a broken prefix does not stop the others.
+std::vector<cli::dialog::Finding> ScanPrefixes() {
+    std::vector<cli::dialog::Finding> findings;
+    for (const auto& found : cli::FindPrefixes(cli::EnvironmentOfProcess())) {
         Recovered recovered;
         if (const std::string reason = platform::UsePrefix(found.path); !reason.empty()) {
             Complain(Naming(found.path, reason));
@@ -176,15 +174,49 @@ int RunScan() {
         } else {
             recovered = Recover();
         }
-        anyRead = anyRead || recovered.read;
+        findings.push_back({found.origin, found.path, recovered.text, recovered.read});
+    }
+    return findings;
+}
+
+int RunScan() {
+    const auto findings = ScanPrefixes();
+    if (findings.empty()) {
+        Complain("no Wine prefix found");
+        return kNotRead;
+    }
+    bool anyRead = false;
+    for (const auto& found : findings) {
+        anyRead = anyRead || found.read;
         const std::string line =
-            Shown(found.origin) + "\t" + Shown(found.path) + "\t" + Shown(recovered.text) + "\n";
+            Shown(found.origin) + "\t" + Shown(found.folder) + "\t" + Shown(found.key) + "\n";
         std::fputs(line.c_str(), stdout);
     }
     return Finish(anyRead ? kRead : kNotRead);
 }
 
+// The dialog's Backup: the window's, with the window's failure wording.
+std::optional<std::string> BackupFromDialog(const std::string& typed) {
+    const auto text = platform::FromUtf8(typed);
+    const std::uint32_t error = text ? BackupFile::Write(*text) : EILSEQ;
+    if (error == 0) {
+        return std::nullopt;
+    }
+    const bool lost = (error & platform::kEarlierContentLost) != 0;
+    return platform::ToUtf8(
+        L"ostrel.txt could not be written.\n\n" +
+        platform::ErrorLine(error & ~platform::kEarlierContentLost) + L"\n\n" +
+        (lost ? L"The folder takes no new file, so ostrel.txt was rewritten in place; that failed "
+                L"and its earlier content could not be put back."
+              : L"Any earlier ostrel.txt is unchanged."));
+}
+
 int Run(const std::vector<std::string>& arguments) {
+    // Double-clicked rather than typed: the scan's result in windows.
+    if (cli::dialog::Wanted(arguments.size(), ::isatty(STDIN_FILENO), ::isatty(STDOUT_FILENO),
+                            std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"))) {
+        return cli::dialog::Run(ScanPrefixes(), BackupFromDialog);
+    }
     const cli::ParsedOptions parsed = cli::ParseOptions(arguments);
     if (!parsed.options) {
         Complain(parsed.error);
