@@ -1,7 +1,7 @@
 #include "cli/Dialog.h"
 
 #include "platform/Version.h"
-#include "platform/linux/Utf8.h"
+#include "stores/Unicode.h"
 
 #include <cerrno>
 #include <climits>
@@ -33,32 +33,14 @@ void Complain(const std::string& line) {
 }
 
 // Registry files and folder names come from outside: a tab or line break must not reshape a
-// window, and a dialog program refuses arguments that are not UTF-8. Control characters show as
-// U+FFFD, as the scan shows them.
-std::string Printable(std::wstring text) {
-    for (wchar_t& c : text) {
-        if (c < 0x20 || (c >= 0x7F && c < 0xA0)) {
-            c = 0xFFFD;
-        }
-    }
-    return platform::ToUtf8(text);
+// window, and a dialog program refuses arguments that are not UTF-8. Control characters and
+// malformed bytes show as U+FFFD, as the scan shows them.
+std::string Printable(std::string_view bytes) {
+    return stores::SafeForTerminal(bytes);
 }
 
-// Folder names are bytes: each malformed byte becomes U+FFFD and the rest is kept.
-std::string Printable(std::string_view bytes) {
-    std::wstring text;
-    for (std::size_t i = 0; i < bytes.size();) {
-        std::optional<std::wstring> decoded;
-        std::size_t length = 1;
-        for (; length <= 4 && i + length <= bytes.size(); ++length) {
-            if ((decoded = platform::FromUtf8(bytes.substr(i, length)))) {
-                break;
-            }
-        }
-        text += decoded ? *decoded : std::wstring(1, 0xFFFD);
-        i += decoded ? length : 1;
-    }
-    return Printable(std::move(text));
+std::string Printable(std::wstring_view text) {
+    return Printable(stores::ToUtf8(text));
 }
 
 std::string Where(const Finding& found) {
@@ -287,7 +269,7 @@ std::optional<int> Converse(const std::string& program, Tool tool,
         }
         row = *chosen;
     }
-    std::string key = platform::ToUtf8(keys[row]->key);
+    std::string key = stores::ToUtf8(keys[row]->key);
     const std::string folder = CurrentFolder();
     // As in the window, a failed Backup leaves the key in the field to try again. A player
     // answers every round; a dialog program that answers by itself must not spin forever.
@@ -306,7 +288,7 @@ std::optional<int> Converse(const std::string& program, Tool tool,
         if (Ask(program, ConfirmBackup(tool, folder)).kind != Answer::Kind::Accepted) {
             return kKeyShown;
         }
-        const std::optional<std::string> failure = backup(key);
+        const std::optional<std::string> failure = backup(*keys[row], key);
         if (!failure) {
             Ask(program, Message(tool, false, "ostrel.txt written!"));
             return kKeyShown;

@@ -13,9 +13,29 @@ using KeyHandle = std::uintptr_t; // opaque; only meaningful between a successfu
 using Status = std::int32_t;      // the API's own status; 0 is success
 using ValueType = std::uint32_t;
 
+// The predefined roots, numbered in this order from 0x80000000.
+enum PredefinedRoot : RootHandle {
+    kClassesRoot = 0x80000000,
+    kCurrentUser,
+    kLocalMachine,
+    kUsers,
+    kPerformanceData,
+    kCurrentConfig,
+    kDynData,
+};
+
 constexpr Status kSuccess = 0;
 constexpr std::uint32_t kKeyRead = 0x20019; // KEY_READ, with no 32/64-bit view flag
-constexpr ValueType kRegSz = 1;
+
+// The value types the readers tell apart.
+enum KnownValueType : ValueType {
+    kRegNone = 0,
+    kRegSz,
+    kRegExpandSz,
+    kRegBinary,
+    kRegDword,
+    kRegMultiSz = 7,
+};
 
 Status RegOpenKeyExA(RootHandle root, const std::string& subKey, std::uint32_t options,
                      std::uint32_t access, KeyHandle& key);

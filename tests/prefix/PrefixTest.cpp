@@ -23,9 +23,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr platform::RootHandle kHkcu = 0x80000001;
-constexpr platform::RootHandle kHklm = 0x80000002;
-constexpr platform::RootHandle kHku = 0x80000003;
+constexpr platform::RootHandle kHkcu = platform::kCurrentUser;
+constexpr platform::RootHandle kHklm = platform::kLocalMachine;
+constexpr platform::RootHandle kHku = platform::kUsers;
 const std::string kHeader = "WINE REGISTRY Version 2\n";
 
 // A throwaway prefix folder, with Wine's own NLS files where a case asks for them.
@@ -215,7 +215,7 @@ TEST(PrefixCodePage, ConvertsWithThePrefixsOwnTable) {
          "e",
          L"\u0416e"},
         {"\"ACP\"=\"932\"\n", "c_932.nls", L"\u65e5\u672c", "\x93\xfa\x96\x7b", L"\u65e5\u672c"},
-        {"", nullptr, L"caf\u00e9 \u4e2d", "caf\xe9 ?", L"caf\u00e9 ?"}, // no table: iconv
+        {"", nullptr, L"caf\u00e9 \u4e2d", "caf\xe9 ?", L"caf\u00e9 ?"}, // no table: built-in 1252
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.acp);
@@ -261,7 +261,7 @@ TEST(PrefixCodePage, FindsTheCodePageBehindALinkedControlSet) {
 }
 
 TEST(PrefixCodePage, DegradesToAsciiWithoutAnyConverter) {
-    const auto ascii = platform::prefix::CodePage::AsciiOnly(1252);
+    const auto ascii = stores::CodePage::AsciiOnly(1252);
     EXPECT_EQ(ascii.Encode(u"key-\u00e9"), "key-?");
     EXPECT_EQ(ascii.Decode("key-\xe9"), u"key-?");
 }
