@@ -26,7 +26,7 @@ constexpr int kNoneFound = 1;
 // A list longer than a screen helps nobody, and every row is a few arguments of the dialog's
 // command line, which the kernel bounds.
 constexpr std::size_t kMaxListed = 50;
-constexpr std::size_t kMaxOutput = 64 * 1024;
+constexpr std::size_t kMaxOutput = std::size_t{64} * 1024;
 
 void Complain(const std::string& line) {
     std::fprintf(stderr, "ostrel: %s\n", line.c_str());
