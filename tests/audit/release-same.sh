@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # release-same.sh SOURCE WORK: clones SOURCE twice, into folders of different names and depths
-# under WORK, runs scripts/release.sh in each and requires identical zips and Linux tarballs, a SHA256SUMS that
-# checks, and a zip that holds exactly the program that clone built, byte for byte.
+# under WORK, runs scripts/release.sh in each and requires identical zips and Linux tarballs, a
+# SHA256SUMS that checks, and a zip that holds exactly the program that clone built, byte for byte.
 set -euo pipefail
 source_dir="$1" work="$2"
 rm -rf "$work"
