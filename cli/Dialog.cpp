@@ -148,7 +148,7 @@ int WaitFor(pid_t pid) {
 
 // GTK says so on stderr and exits 1, as for Cancel, when it cannot reach the display.
 bool SawNoDisplay(int stderrFd) {
-    char text[1024];
+    char text[4096];
     const ssize_t got = ::pread(stderrFd, text, sizeof text, 0);
     return got > 0 &&
            std::string_view(text, static_cast<std::size_t>(got)).find("cannot open display") !=
@@ -157,7 +157,8 @@ bool SawNoDisplay(int stderrFd) {
 
 // Both programs exit 0 for OK or Yes and 1 for Cancel, No or a closed window; kdialog's message
 // boxes say 2 for Cancel. Anything else (a crash, no display, an option it does not know) means
-// the player saw nothing to answer.
+// the player saw nothing to answer. A window waits for its player as long as that takes; what it
+// prints is bounded.
 Answer Ask(const std::string& program, const Arguments& arguments) {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) {
