@@ -188,17 +188,18 @@ expect "scan finds nothing" 1 "" -- env -u WINEPREFIX HOME="$work/nohome" "$ostr
 # queue: line N of "answers" is "STATUS|OUTPUT" for the Nth window. The program runs as a copy in
 # a folder of its own, where its report goes.
 standins="$work/standins" app="$work/app" click="$work/click"
-mkdir -p "$standins"/{kdialog,zenity,both,none} "$app" "$click"
+mkdir -p "$standins"/{kdialog,zenity,both,none,fallback} "$app" "$click"
 cp "$ostrel" "$app/ostrel"
 printf '%s\n' '#!/bin/sh' 'PATH=/usr/bin:/bin' "d='$standins'" \
   'n=$(($(cat "$d/count" 2>/dev/null || echo 0) + 1)) && echo "$n" >"$d/count"' \
   '{ echo "== ${0##*/} in $(pwd)"; for a; do printf "%s\n" "$a"; done; } >>"$d/log"' \
   'answer=$(sed -n "${n}p" "$d/answers")' \
+  '[ "$answer" != nodisplay ] || { echo "Gtk-WARNING **: cannot open display: :0" >&2; exit 1; }' \
   '[ "$answer" = "${answer%%|*}" ] || printf "%s\n" "${answer#*|}"' \
   'exit "${answer%%|*}"' >"$standins/stand-in"
 chmod +x "$standins/stand-in"
 for t in kdialog zenity; do ln -s ../stand-in "$standins/$t/$t" && ln -s ../stand-in "$standins/both/$t"; done
-ln -s ../stand-in "$standins/none/xdg-open"
+for t in none/xdg-open fallback/zenity fallback/xdg-open; do ln -s ../stand-in "$standins/$t"; done
 
 # dialog NAME TOOLS HOME STATUS ANSWER...: one double-click, with only the stand-ins on PATH.
 dialog() {
@@ -274,6 +275,9 @@ shows "kdialog fails" "== kdialog in $click" "== zenity in $click" --entry
 dialog "no dialog program: a report" none "$one" 0 0
 shows "report" "== xdg-open in $click" "$app/ostrel-report.txt"
 grep -Fxq "Call of Duty 4 key: $key" "$app/ostrel-report.txt" || fail "report: $(cat "$app/ostrel-report.txt")"
+# GTK exits 1, as for Cancel, when it cannot reach the display: that is no answer.
+dialog "zenity without a display: the report" fallback "$one" 0 nodisplay 0
+shows "zenity without a display" "== zenity in $click" "== xdg-open in $click" "$app/ostrel-report.txt"
 # Typed in a terminal, or run with no display: the usage hint as before, and no window.
 rm -f "$standins/count"
 (cd "$click" && PATH="$standins/kdialog" DISPLAY=:0 HOME="$one" /usr/bin/script -qec "$app/ostrel" \
@@ -304,10 +308,11 @@ answer_windows() {
       sleep 0.05
     done
     [ -n "$window" ] || { echo "no window '$title' within 10 s"; kill "$pid"; return 1; }
-    # A key that arrives before GTK listens is lost: press again while the window stays.
+    # A key that arrives before GTK listens is lost: press again if the window stays a while,
+    # and only once it has the focus again, so that no key can reach the next window.
     for _ in 1 2 3; do
-      xdotool windowfocus --sync "$window" key --clearmodifiers "$key" 2>/dev/null
-      for _ in $(seq 40); do
+      xdotool windowfocus --sync "$window" 2>/dev/null && xdotool key --clearmodifiers "$key"
+      for _ in $(seq 100); do
         visible "$title" | grep -qx "$window" || continue 3
         sleep 0.05
       done
