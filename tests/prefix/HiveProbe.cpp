@@ -1,0 +1,83 @@
+// Asks the hive reader what the differential test and the benchmark ask other tools. One question
+// per line on stdin, "KEY\PATH<TAB>value name" in UTF-8 (an empty name is the default value); one
+// answer per line on stdout: "found TYPE SIZE HEX", "missing" or "damaged".
+//
+// usage: hive_probe HIVE
+#include "platform/linux/Utf8.h"
+#include "stores/Hive.h"
+
+#include <cstdio>
+#include <fcntl.h>
+#include <iostream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+class FileSource final : public stores::ByteSource {
+  public:
+    explicit FileSource(int fd)
+        : fd_(fd), size_(static_cast<std::uint64_t>(::lseek(fd, 0, SEEK_END))) {}
+    std::int64_t ReadAt(std::uint64_t offset, char* into, std::size_t size) const override {
+        return ::pread(fd_, into, size, static_cast<off_t>(offset));
+    }
+    std::uint64_t Size() const override { return size_; }
+
+  private:
+    int fd_;
+    std::uint64_t size_;
+};
+
+std::u16string Utf16(const std::string& text) {
+    const auto wide = platform::FromUtf8(text);
+    return wide ? std::u16string(wide->begin(), wide->end()) : std::u16string();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const int fd = argc == 2 ? ::open(argv[1], O_RDONLY | O_CLOEXEC) : -1;
+    if (fd < 0) {
+        std::fprintf(stderr, "usage: hive_probe HIVE\n");
+        return 2;
+    }
+    FileSource file(fd);
+    std::string problem;
+    auto hive = stores::Hive::Open(file, problem);
+    if (!hive) {
+        std::fprintf(stderr, "hive_probe: %s\n", problem.c_str());
+        return 1;
+    }
+    std::string line;
+    while (std::getline(std::cin, line)) {
+        const auto tab = line.find('\t');
+        std::vector<std::u16string> names;
+        for (std::size_t at = 0; at < tab && at < line.size();) {
+            const auto end = std::min(line.find('\\', at), tab);
+            if (end > at) {
+                names.push_back(Utf16(line.substr(at, end - at)));
+            }
+            at = end + 1;
+        }
+        stores::HiveCell key = 0;
+        stores::HiveValue value;
+        auto result = hive->Walk(hive->Root(), names, key);
+        if (result == stores::Hive::Result::kFound) {
+            const std::string name = tab == std::string::npos ? "" : line.substr(tab + 1);
+            result = hive->Value(key, Utf16(name), 1u << 20, value);
+        }
+        if (result == stores::Hive::Result::kMissing) {
+            std::printf("missing\n");
+        } else if (result == stores::Hive::Result::kDamaged) {
+            std::printf("damaged %s\n", hive->Problem().c_str());
+        } else {
+            std::printf("found %u %u ", value.type, value.size);
+            for (const unsigned char byte : value.data) {
+                std::printf("%02x", byte);
+            }
+            std::printf("\n");
+        }
+    }
+    return 0;
+}
