@@ -12,6 +12,7 @@ packages=(
   python3 python3-pefile                    # reading the version block, manifest and imports back
   clang libclang-rt-14-dev clang-tidy clang-format cppcheck   # sanitizers, fuzzing and lint
   g++                                       # the native Linux build, linked statically
+  chntpw libhivex-bin libwin-hivex-perl reglookup samba-libs   # hives written and read by others
 )
 
 missing=()

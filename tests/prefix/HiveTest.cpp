@@ -137,6 +137,8 @@ TEST(HiveFiles, FindsKeysAndValuesInEveryLayoutWindowsWrites) {
 }
 
 TEST(HiveFiles, ReadsNoMoreOfAValueThanAsked) {
+    // The fixture holds the value in a db record of three segments.
+    ASSERT_NE(Fixture("software.hiv").find(std::string("db\x03\x00", 4)), std::string::npos);
     const Lookup big = Find(Fixture("software.hiv"), u"Values", u"big", 100);
     ASSERT_EQ(big.result, Result::kFound);
     EXPECT_EQ(big.value.size, 40000u);

@@ -5,9 +5,17 @@ for big values, so this does.
 
 usage: hives.py fixtures DIR        the test fixtures (and fuzz seeds, in DIR/seeds)
        hives.py software FILE MB    a SOFTWARE-like hive of about MB megabytes for the benchmark
+       hives.py differential PROBE DIR
+                                    hive_probe against hivex and reglookup, which were written
+                                    apart from this project, on our hives and on one that samba
+                                    and chntpw's reged wrote
 """
+import ctypes
 import os
+import random
+import re
 import struct
+import subprocess
 import sys
 
 KEY_COMP_NAME, VALUE_COMP_NAME, BIG = 0x20, 0x01, 16344
@@ -224,8 +232,121 @@ def software_like(out, megabytes):
         f.write(hive(root))
 
 
+def samba_reged(out, reg_text):
+    """An empty hive from samba, filled by reged from a .reg file."""
+    if os.path.exists(out):
+        os.remove(out)
+    lib = ctypes.CDLL("/usr/lib/x86_64-linux-gnu/samba/libregistry-samba4.so.0")
+    key = ctypes.c_void_p()
+    if lib.reg_create_regf_file(None, out.encode(), 5, ctypes.byref(key)) or lib.hive_key_flush(key):
+        raise RuntimeError("samba could not create " + out)
+    data = bytearray(open(out, "rb").read())
+    # samba writes the size of the hive bins wrong and its checksum with it.
+    struct.pack_into("<I", data, 0x28, len(data) - 4096)
+    check = 0
+    for (word,) in struct.iter_unpack("<I", bytes(data[:508])):
+        check ^= word
+    struct.pack_into("<I", data, 0x1FC, check)
+    open(out, "wb").write(data)
+    with open(out + ".reg", "w", encoding="latin-1") as f:
+        f.write("Windows Registry Editor Version 5.00\n\n" + reg_text)
+    done = subprocess.run(["reged", "-I", "-C", out, r"HKEY_LOCAL_MACHINE\SOFTWARE", out + ".reg"],
+                          capture_output=True)
+    if done.returncode != 2:  # reged's success
+        raise RuntimeError("reged failed: %r" % done.stdout[-300:])
+
+
+def hivex_values(hive):
+    """Every value hivexregedit exports: (key path, name, type, bytes)."""
+    # Perl writes names in Latin-1 unless told to speak UTF-8.
+    text = subprocess.run(["hivexregedit", "--export", hive, "\\"], capture_output=True,
+                          env=dict(os.environ, PERL_UNICODE="SO"), check=True,
+                          text=True, encoding="utf-8").stdout.replace("\\\n  ", "")
+    values, key = [], None
+    for line in text.splitlines():
+        if line.startswith("["):
+            key = line[2:-1]
+            continue
+        m = re.match(r'^(@|"((?:[^"\\]|\\.)*)")=(?:hex(?:\((\w+)\))?:([0-9a-f,]*)|dword:(\w{8}))$', line)
+        if not m:
+            continue
+        name = re.sub(r"\\(.)", r"\1", m.group(2) or "")
+        if m.group(5):
+            values.append((key, name, 4, struct.pack("<I", int(m.group(5), 16))))
+        else:
+            data = bytes.fromhex(m.group(4).replace(",", ""))
+            values.append((key, name, int(m.group(3) or "3", 16), data))
+    return values
+
+
+def reglookup_values(hive):
+    types = {"NONE": 0, "SZ": 1, "EXPAND_SZ": 2, "BINARY": 3, "DWORD": 4, "MULTI_SZ": 7, "QWORD": 11}
+    lines = subprocess.run(["reglookup", "-H", hive], capture_output=True, check=True,
+                           text=True).stdout.splitlines()
+    found = []
+    for line in lines:
+        path, kind = line.split(",")[:2]
+        if kind != "KEY":
+            key, _, name = path[1:].rpartition("/")
+            unescape = lambda t: re.sub("%([0-9A-F]{2})", lambda m: chr(int(m.group(1), 16)), t)
+            found.append((unescape(key).replace("/", "\\"), unescape(name), types[kind]))
+    return found
+
+
+def ask(probe, hive, questions):
+    lines = "".join("%s\t%s\n" % q for q in questions)
+    out = subprocess.run([probe, hive], input=lines, capture_output=True, check=True,
+                         encoding="utf-8").stdout.splitlines()
+    assert len(out) == len(questions), out[-3:]
+    return out
+
+
+def jumble(text, rng):
+    return "".join(c.swapcase() if c.isascii() and rng.random() < 0.5 else c for c in text)
+
+
+def differential(probe, work):
+    os.makedirs(work, exist_ok=True)
+    fixtures(work)
+    reg = "".join('[HKEY_LOCAL_MACHINE\\SOFTWARE\\Many\\Sub%05d]\n"n"=dword:%08x\n\n' % (i, i)
+                  for i in range(1100))
+    reg += ('[HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Activision\\Call of Duty 4]\n'
+            '"codkey"="ABCD-1234"\n@="default"\n"Café"="crème"\n"empty"=""\n'
+            '"multi"=hex(7):6f,00,6e,00,65,00,00,00,00,00\n"q"=hex(b):01,02,03,04,05,06,07,08\n'
+            '"big"=hex:' + ",".join("%02x" % (i % 256) for i in range(20000)) + "\n\n"
+            '[HKEY_LOCAL_MACHINE\\SOFTWARE\\Clés\\Été]\n"v"=dword:00000007\n')
+    samba_reged(os.path.join(work, "reged.hiv"), reg)
+    rng, failures = random.Random(17), 0
+    for name in ("reged.hiv", "software.hiv", "old-format.hiv"):
+        hive = os.path.join(work, name)
+        values = hivex_values(hive)
+        # reglookup spells names beyond Latin-1 by their low bytes: it is asked about the rest.
+        spelled = {(k, n) for k, n, _, _ in values}
+        listed = [entry for entry in reglookup_values(hive) if entry[:2] in spelled]
+        questions = [(jumble(k, rng), jumble(n, rng)) for k, n, _, _ in values]
+        questions += [(k, n + "-none") for k, n, _, _ in values[:50]]
+        questions += [(k, n) for k, n, _ in listed]
+        expected = ["found %d %d %s" % (t, len(d), d.hex()) for _, _, t, d in values]
+        expected += ["missing"] * min(50, len(values))
+        answers = ask(probe, hive, questions)
+        for i, (question, want, got) in enumerate(zip(questions, expected, answers)):
+            if got != want:
+                failures += 1
+                print("%s: %r: hivex says %s, we say %s" % (name, question, want[:80], got[:80]))
+        for (key, vname, kind), got in zip(listed, answers[len(expected):]):
+            if not got.startswith("found %d " % kind):
+                failures += 1
+                print("%s: %s\\%s: reglookup says type %d, we say %s" % (name, key, vname, kind, got[:80]))
+        print("%s: %d values from hivex, %d from reglookup" % (name, len(values), len(listed)))
+        if len(listed) + 3 < len(values) or len(listed) < 3:
+            failures += 1
+    return failures
+
+
 if __name__ == "__main__":
     if sys.argv[1] == "fixtures":
         fixtures(sys.argv[2])
+    elif sys.argv[1] == "differential":
+        sys.exit(1 if differential(sys.argv[2], sys.argv[3]) else 0)
     else:
         software_like(sys.argv[2], float(sys.argv[3]))
