@@ -139,15 +139,18 @@ bool Hive::Read(std::uint64_t at, void* into, std::size_t size) {
 // boundaries, so the pages are tried backwards until one begins with a bin header.
 bool Hive::FindBin(std::uint64_t at, Bin& bin) {
     const std::uint64_t page = at - at % kPage;
+    std::array<unsigned char, 12> header{};
     for (const Bin& known : bins_) {
-        if (known.page == page) {
+        // What the search cost is charged again, so that a call's answer never depends on what
+        // the calls before it found.
+        if (known.page == page && known.cost <= budget_) {
+            budget_ -= known.cost;
             bin = known;
             return true;
         }
     }
     for (std::uint64_t steps = 0, start = page; steps < kMaxBinPages && start >= kBaseBlock;
          ++steps, start -= kPage) {
-        std::array<unsigned char, 12> header{};
         if (!Read(start, header.data(), header.size())) {
             return false;
         }
@@ -159,7 +162,7 @@ bool Hive::FindBin(std::uint64_t at, Bin& bin) {
             Fail("hive damaged: the hive bin at " + Hex(start) + " has a bad header");
             return false;
         }
-        bin = Bin{page, start, start + size};
+        bin = Bin{page, start, start + size, (steps + 1) * header.size()};
         if (bins_.size() == kBinsRemembered) {
             bins_.erase(bins_.begin());
         }
@@ -280,6 +283,12 @@ Hive::Result Hive::Subkey(HiveCell key, std::u16string_view name, HiveCell& chil
 
 Hive::Result Hive::Walk(HiveCell key, const std::vector<std::u16string>& names, HiveCell& found) {
     found = key;
+    if (names.empty()) {
+        // The key itself, which must be one.
+        Begin();
+        Key facts;
+        return ReadKey(key, facts) ? Result::kFound : Result::kDamaged;
+    }
     for (const auto& name : names) {
         const Result result = Subkey(found, name, found);
         if (result != Result::kFound) {

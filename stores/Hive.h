@@ -61,6 +61,7 @@ class Hive {
         std::uint64_t page = 0; // the page asked about
         std::uint64_t start = 0;
         std::uint64_t end = 0;
+        std::uint64_t cost = 0; // bytes read to find it
     };
     struct Span {
         std::uint64_t at = 0;   // file offset of the cell's first byte after its size
