@@ -22,7 +22,7 @@ constexpr std::uint32_t kBigDataSegment = 16344;
 // Windows nests one ri list above the leaves; tolerate one more, never a loop.
 constexpr int kMaxIndexDepth = 2;
 // Lists are read a slice at a time, so that a key with a million subkeys costs no more memory.
-constexpr std::size_t kSlice = 64 * 1024;
+constexpr std::size_t kSlice = std::size_t{64} * 1024;
 
 constexpr std::size_t kKeyFixed = 0x4C;
 constexpr std::size_t kValueFixed = 0x14;
@@ -402,7 +402,8 @@ Hive::Result Hive::Value(HiveCell key, std::u16string_view name, std::size_t lim
         return Result::kMissing;
     }
     Span list;
-    if (owner.values > 0x3FFFFFFF || !CellAt(owner.valueList, owner.values * 4u, list)) {
+    if (owner.values > 0x3FFFFFFF ||
+        !CellAt(owner.valueList, std::size_t{owner.values} * 4, list)) {
         return Fail("hive damaged: the value list of key " + Hex(key) + " is cut short");
     }
     bool damaged = false;
@@ -415,31 +416,44 @@ Hive::Result Hive::Value(HiveCell key, std::u16string_view name, std::size_t lim
         }
         for (std::size_t i = 0; i < take; ++i) {
             const HiveCell cell = U32(reinterpret_cast<const unsigned char*>(slice.data()) + i * 4);
-            Span span;
-            std::array<unsigned char, kValueFixed> fixed{};
-            bool equal = false;
-            if (!CellAt(cell, fixed.size(), span) || !Read(span.at, fixed.data(), fixed.size())) {
-                damaged = true;
-            } else if (fixed[0] != 'v' || fixed[1] != 'k' ||
-                       kValueFixed + U16(&fixed[2]) > span.size) {
-                Fail("hive damaged: " + CellProblem(cell, "should hold a value and does not"));
-                damaged = true;
-            } else if (!NameMatches(span.at + kValueFixed, U16(&fixed[2]),
-                                    (U16(&fixed[0x10]) & kValueLatin1Name) != 0, name, equal)) {
-                damaged = true;
-            } else if (equal) {
-                value.type = U32(&fixed[0x0C]);
-                value.size = U32(&fixed[0x04]) & 0x7FFFFFFF;
-                value.data.clear();
-                return ReadData(&fixed[0x04], limit, value.data);
+            const Result result = ValueEntry(cell, name, limit, value);
+            if (result == Result::kFound) {
+                return result;
             }
-            if (damaged && budget_ == 0) {
-                return Result::kDamaged;
+            if (result == Result::kDamaged) {
+                if (budget_ == 0) {
+                    return result;
+                }
+                damaged = true;
             }
         }
         first += take;
     }
     return damaged ? Result::kDamaged : Result::kMissing;
+}
+
+Hive::Result Hive::ValueEntry(HiveCell cell, std::u16string_view name, std::size_t limit,
+                              HiveValue& value) {
+    Span span;
+    std::array<unsigned char, kValueFixed> fixed{};
+    if (!CellAt(cell, fixed.size(), span) || !Read(span.at, fixed.data(), fixed.size())) {
+        return Result::kDamaged;
+    }
+    if (fixed[0] != 'v' || fixed[1] != 'k' || kValueFixed + U16(&fixed[2]) > span.size) {
+        return Fail("hive damaged: " + CellProblem(cell, "should hold a value and does not"));
+    }
+    bool equal = false;
+    if (!NameMatches(span.at + kValueFixed, U16(&fixed[2]),
+                     (U16(&fixed[0x10]) & kValueLatin1Name) != 0, name, equal)) {
+        return Result::kDamaged;
+    }
+    if (!equal) {
+        return Result::kMissing;
+    }
+    value.type = U32(&fixed[0x0C]);
+    value.size = U32(&fixed[0x04]) & 0x7FFFFFFF;
+    value.data.clear();
+    return ReadData(&fixed[0x04], limit, value.data);
 }
 
 // `field` is the value's size and data offset as stored: four bytes or fewer sit in the offset

@@ -90,6 +90,7 @@ class Hive {
     Result SearchList(HiveCell list, std::u16string_view name, const std::uint32_t* hash, int depth,
                       HiveCell& child);
     Result Candidate(HiveCell cell, std::u16string_view name, HiveCell& child);
+    Result ValueEntry(HiveCell cell, std::u16string_view name, std::size_t limit, HiveValue& value);
     Result ReadData(const unsigned char* field, std::size_t limit, std::string& data);
 
     const ByteSource* file_;
