@@ -49,6 +49,10 @@ std::string Hex(std::uint64_t number) {
     return "0x" + text;
 }
 
+char16_t AsciiUpcase(char16_t unit) {
+    return unit >= u'a' && unit <= u'z' ? static_cast<char16_t>(unit - 0x20) : unit;
+}
+
 std::string CellProblem(HiveCell cell, const char* what) {
     return std::string("cell ") + Hex(cell) + " " + what;
 }
@@ -62,8 +66,8 @@ char16_t LatinUpcase(char16_t unit) {
     return unit == 0xFF ? char16_t{0x178} : unit;
 }
 
-std::optional<Hive> Hive::Open(const ByteSource& file, std::string& problem, Upcase upcase) {
-    Hive hive(file, std::move(upcase));
+std::optional<Hive> Hive::Open(const ByteSource& file, std::string& problem, Fold fold) {
+    Hive hive(file, std::move(fold));
     hive.fileSize_ = file.Size();
     hive.Begin();
     std::array<unsigned char, 0x30> head{};
@@ -249,7 +253,7 @@ bool Hive::NameMatches(std::uint64_t at, std::size_t bytes, bool latin1, std::u1
     for (std::size_t i = 0; i < name.size(); ++i) {
         const char16_t unit =
             latin1 ? char16_t{units[i]} : static_cast<char16_t>(U16(&units[2 * i]));
-        if (upcase_(unit) != upcase_(name[i])) {
+        if (unit != name[i] && fold_(unit) != fold_(name[i])) {
             return true;
         }
     }
@@ -266,18 +270,17 @@ Hive::Result Hive::Subkey(HiveCell key, std::u16string_view name, HiveCell& chil
     if (parent.subkeys == 0 || parent.subkeyList == kNone) {
         return Result::kMissing;
     }
-    // The hash Windows keeps in lh lists: each unit upper-cased, base 37.
+    // The hash Windows keeps in lh lists: each unit upper-cased, base 37. Beyond ASCII it depends
+    // on the upper-case table of the Windows that wrote it, which the caller's fold need not
+    // match letter for letter: such a name is sought by name alone.
     std::uint32_t hash = 0;
     for (const char16_t unit : name) {
-        hash = hash * 37 + upcase_(unit);
+        if (unit >= 0x80) {
+            return SearchList(parent.subkeyList, name, nullptr, 0, child);
+        }
+        hash = hash * 37 + AsciiUpcase(unit);
     }
     const Result result = SearchList(parent.subkeyList, name, &hash, 0, child);
-    // Beyond ASCII, the hash depends on the upper-case table of the Windows that wrote it, which
-    // the caller's may not match letter for letter: such a name is sought once more by name.
-    if (result == Result::kMissing &&
-        std::any_of(name.begin(), name.end(), [](char16_t unit) { return unit >= 0x80; })) {
-        return SearchList(parent.subkeyList, name, nullptr, 0, child);
-    }
     return result;
 }
 
@@ -344,7 +347,7 @@ Hive::Result Hive::SearchList(HiveCell list, std::u16string_view name, const std
                 for (std::size_t c = 0; kind == "lf" && c < 4 && c < name.size(); ++c) {
                     const char16_t hint = at[4 + c];
                     if (hint != 0 && hint < 0x80 && name[c] < 0x80 &&
-                        upcase_(hint) != upcase_(name[c])) {
+                        AsciiUpcase(hint) != AsciiUpcase(name[c])) {
                         hinted = false;
                     }
                 }

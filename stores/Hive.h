@@ -18,9 +18,10 @@
 
 namespace stores {
 
-// Upper case of one UTF-16 unit, as the Windows that wrote the hive compares names (and as it
-// computed the name hashes of its subkey lists).
-using Upcase = std::function<char16_t(char16_t)>;
+// One UTF-16 unit folded to one letter case. Windows compares names by upper-casing each unit
+// with the table of the installation; the same installation's lower-case table agrees with it
+// for all but a handful of letters, so either serves.
+using Fold = std::function<char16_t(char16_t)>;
 
 // ASCII and Latin-1 letters alone: what every Windows upper-cases alike.
 char16_t LatinUpcase(char16_t unit);
@@ -39,7 +40,7 @@ class Hive {
 
     // Checks the base block; nothing when the file is no hive, with the reason in `problem`.
     static std::optional<Hive> Open(const ByteSource& file, std::string& problem,
-                                    Upcase upcase = LatinUpcase);
+                                    Fold fold = LatinUpcase);
 
     HiveCell Root() const { return root_; }
     // Windows was stopped while the hive was being written: its last changes may sit in the
@@ -77,7 +78,7 @@ class Hive {
         std::uint16_t nameBytes = 0;
     };
 
-    Hive(const ByteSource& file, Upcase upcase) : file_(&file), upcase_(std::move(upcase)) {}
+    Hive(const ByteSource& file, Fold fold) : file_(&file), fold_(std::move(fold)) {}
 
     void Begin();
     Result Fail(std::string reason);
@@ -94,7 +95,7 @@ class Hive {
     Result ReadData(const unsigned char* field, std::size_t limit, std::string& data);
 
     const ByteSource* file_;
-    Upcase upcase_;
+    Fold fold_;
     std::uint64_t fileSize_ = 0;
     HiveCell root_ = 0;
     bool dirty_ = false;
