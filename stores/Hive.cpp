@@ -108,6 +108,14 @@ void Hive::Begin() {
     budget_ = 2 * fileSize_ + kSlice;
 }
 
+// Damage passed on the way to what was found is no answer's reason.
+Hive::Result Hive::Settle(Result result) {
+    if (result != Result::kDamaged) {
+        problem_.clear();
+    }
+    return result;
+}
+
 Hive::Result Hive::Fail(std::string reason) {
     if (problem_.empty()) {
         problem_ = std::move(reason);
@@ -276,12 +284,11 @@ Hive::Result Hive::Subkey(HiveCell key, std::u16string_view name, HiveCell& chil
     std::uint32_t hash = 0;
     for (const char16_t unit : name) {
         if (unit >= 0x80) {
-            return SearchList(parent.subkeyList, name, nullptr, 0, child);
+            return Settle(SearchList(parent.subkeyList, name, nullptr, 0, child));
         }
         hash = hash * 37 + AsciiUpcase(unit);
     }
-    const Result result = SearchList(parent.subkeyList, name, &hash, 0, child);
-    return result;
+    return Settle(SearchList(parent.subkeyList, name, &hash, 0, child));
 }
 
 Hive::Result Hive::Walk(HiveCell key, const std::vector<std::u16string>& names, HiveCell& found) {
@@ -419,9 +426,11 @@ Hive::Result Hive::Value(HiveCell key, std::u16string_view name, std::size_t lim
         }
         for (std::size_t i = 0; i < take; ++i) {
             const HiveCell cell = U32(reinterpret_cast<const unsigned char*>(slice.data()) + i * 4);
-            const Result result = ValueEntry(cell, name, limit, value);
-            if (result == Result::kFound) {
-                return result;
+            bool named = false;
+            const Result result = ValueEntry(cell, name, limit, value, named);
+            // The value asked for is the first of its name, damaged or not.
+            if (named) {
+                return Settle(result);
             }
             if (result == Result::kDamaged) {
                 if (budget_ == 0) {
@@ -436,7 +445,7 @@ Hive::Result Hive::Value(HiveCell key, std::u16string_view name, std::size_t lim
 }
 
 Hive::Result Hive::ValueEntry(HiveCell cell, std::u16string_view name, std::size_t limit,
-                              HiveValue& value) {
+                              HiveValue& value, bool& named) {
     Span span;
     std::array<unsigned char, kValueFixed> fixed{};
     if (!CellAt(cell, fixed.size(), span) || !Read(span.at, fixed.data(), fixed.size())) {
@@ -453,6 +462,7 @@ Hive::Result Hive::ValueEntry(HiveCell cell, std::u16string_view name, std::size
     if (!equal) {
         return Result::kMissing;
     }
+    named = true;
     value.type = U32(&fixed[0x0C]);
     value.size = U32(&fixed[0x04]) & 0x7FFFFFFF;
     value.data.clear();

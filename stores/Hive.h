@@ -81,6 +81,7 @@ class Hive {
     Hive(const ByteSource& file, Fold fold) : file_(&file), fold_(std::move(fold)) {}
 
     void Begin();
+    Result Settle(Result result);
     Result Fail(std::string reason);
     bool Read(std::uint64_t at, void* into, std::size_t size);
     bool FindBin(std::uint64_t at, Bin& bin);
@@ -91,7 +92,8 @@ class Hive {
     Result SearchList(HiveCell list, std::u16string_view name, const std::uint32_t* hash, int depth,
                       HiveCell& child);
     Result Candidate(HiveCell cell, std::u16string_view name, HiveCell& child);
-    Result ValueEntry(HiveCell cell, std::u16string_view name, std::size_t limit, HiveValue& value);
+    Result ValueEntry(HiveCell cell, std::u16string_view name, std::size_t limit, HiveValue& value,
+                      bool& named);
     Result ReadData(const unsigned char* field, std::size_t limit, std::string& data);
 
     const ByteSource* file_;
