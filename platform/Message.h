@@ -25,6 +25,10 @@ void ShowErrorMessage(const std::wstring& prompt);
 // The system's own description of an error number, on one line ("Access is denied.").
 std::wstring DescribeError(std::uint32_t number);
 
+// The system's last error number (GetLastError, errno), or the fallback when the system left none:
+// some failures (under Wine, a write that runs out of space) leave no number behind.
+std::uint32_t LastErrorOr(std::uint32_t fallback);
+
 // The error's number and description, as the user sees them: "Error 5: Access is denied."
 std::wstring ErrorLine(std::uint32_t number);
 

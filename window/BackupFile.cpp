@@ -1,27 +1,10 @@
 #include "window/BackupFile.h"
 
-#include "platform/File.h"
+#include "platform/Message.h"
 #include "platform/Text.h"
 #include "platform/Version.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <cerrno>
-#endif
-
 namespace BackupFile {
-
-namespace {
-
-// Error numbers are each system's own: the Linux build reports errno values.
-#ifdef _WIN32
-constexpr std::uint32_t kNoTranslation = ERROR_NO_UNICODE_TRANSLATION;
-#else
-constexpr std::uint32_t kNoTranslation = EILSEQ;
-#endif
-
-} // namespace
 
 std::string Compose(const std::wstring& boxText) {
     const std::wstring text =
@@ -30,13 +13,27 @@ std::string Compose(const std::wstring& boxText) {
     return platform::ToAnsi(text);
 }
 
-std::uint32_t Write(const std::wstring& boxText) {
+platform::WriteResult Write(const std::wstring& boxText) {
     const std::string bytes = Compose(boxText);
     if (bytes.empty()) {
         // The header alone is never empty: the conversion itself failed.
-        return kNoTranslation;
+        return {platform::kNoTranslation};
     }
     return platform::WriteFileAtomically(kFileName, bytes);
+}
+
+std::wstring DescribeFailure(const platform::WriteResult& result, const std::wstring& separator) {
+    if (result.notAFile) {
+        return L"ostrel.txt could not be written." + separator +
+               L"It is not a file but a device or a pipe (or a link to one), which Backup never "
+               L"replaces. Nothing was changed.";
+    }
+    return L"ostrel.txt could not be written." + separator + platform::ErrorLine(result.error) +
+           separator +
+           (result.earlierContentLost
+                ? L"The folder takes no new file, so ostrel.txt was rewritten in place; that "
+                  L"failed and its earlier content could not be put back."
+                : L"Any earlier ostrel.txt is unchanged.");
 }
 
 } // namespace BackupFile

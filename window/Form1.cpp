@@ -8,6 +8,7 @@
 #include "registry/General.h"
 #include "window/BackupFile.h"
 #include "window/ControlIds.h"
+#include "window/GameKey.h"
 
 #include <new>
 #include <string>
@@ -15,9 +16,6 @@
 namespace Form1 {
 
 namespace {
-
-constexpr wchar_t kGameKeyPath[] = L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Activision\\Call of Duty 4";
-constexpr wchar_t kGameValueName[] = L"codkey";
 
 constexpr SIZE kClientTwips{5670, 2310};
 constexpr COLORREF kLabelColour = RGB(0, 255, 0);
@@ -59,13 +57,8 @@ State* StateOf(HWND window) {
     return reinterpret_cast<State*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
 }
 
-DWORD LastErrorOr(DWORD fallback) {
-    const DWORD error = ::GetLastError();
-    return error != ERROR_SUCCESS ? error : fallback;
-}
-
 [[noreturn]] void FailWithLastError() {
-    platform::ReportUnhandledError(LastErrorOr(ERROR_INVALID_FUNCTION), {});
+    platform::ReportUnhandledError(platform::LastErrorOr(ERROR_INVALID_FUNCTION), {});
 }
 
 SIZE WindowSizeAt(UINT dpi) {
@@ -136,8 +129,9 @@ void ApplyDpi(State& state) {
 
 // Recover: show the game's key, or "Error", in the box, replacing whatever it held.
 void OnRecover(State& state) {
-    std::wstring keyPath = kGameKeyPath; // a fresh copy: the reader rewrites the path it is given
-    const std::optional<std::wstring> value = General::GetKeyValue(keyPath, kGameValueName);
+    std::wstring keyPath =
+        GameKey::kKeyPath; // a fresh copy: the reader rewrites the path it is given
+    const std::optional<std::wstring> value = General::GetKeyValue(keyPath, GameKey::kValueName);
     Check(::SetDlgItemTextW(state.window, IDC_TEXT1, value.value_or(L"").c_str()));
 }
 
@@ -147,47 +141,38 @@ DWORD ReadBoxText(HWND window, std::wstring& text) {
     text.clear();
     const HWND box = ::GetDlgItem(window, IDC_TEXT1);
     if (!box) {
-        return LastErrorOr(ERROR_INVALID_WINDOW_HANDLE);
+        return platform::LastErrorOr(ERROR_INVALID_WINDOW_HANDLE);
     }
     ::SetLastError(ERROR_SUCCESS);
     const int length = ::GetWindowTextLengthW(box);
     if (length <= 0) {
-        return length == 0 ? LastErrorOr(ERROR_SUCCESS) : LastErrorOr(ERROR_READ_FAULT);
+        return length == 0 ? platform::LastErrorOr(ERROR_SUCCESS)
+                           : platform::LastErrorOr(ERROR_READ_FAULT);
     }
     text.assign(static_cast<size_t>(length) + 1, L'\0');
     const int copied = ::GetWindowTextW(box, text.data(), static_cast<int>(text.size()));
     if (copied <= 0) {
         text.clear();
-        return LastErrorOr(ERROR_READ_FAULT);
+        return platform::LastErrorOr(ERROR_READ_FAULT);
     }
     text.resize(static_cast<size_t>(copied));
     return ERROR_SUCCESS;
-}
-
-// What the user is told about the file after a failed Backup.
-const wchar_t* AfterFailure(std::uint32_t error) {
-    if ((error & platform::kEarlierContentLost) != 0) {
-        return L"The folder takes no new file, so ostrel.txt was rewritten in place; that failed "
-               L"and its earlier content could not be put back. The key is still in the box.";
-    }
-    return L"Any earlier ostrel.txt is unchanged, and the key is still in the box.";
 }
 
 // Backup: save the box as it stands. A failure keeps the window, the box and any earlier backup
 // as they were, so the user can try elsewhere or copy the key by hand.
 void OnBackup(State& state) {
     std::wstring text;
-    std::uint32_t error = ReadBoxText(state.window, text);
-    if (error == ERROR_SUCCESS) {
-        error = BackupFile::Write(text);
+    platform::WriteResult result{ReadBoxText(state.window, text)};
+    if (result.error == ERROR_SUCCESS) {
+        result = BackupFile::Write(text);
     }
-    if (error == ERROR_SUCCESS) {
+    if (result.error == ERROR_SUCCESS) {
         platform::ShowMessage(L"ostrel.txt written!");
         return;
     }
-    platform::ShowErrorMessage(L"ostrel.txt could not be written.\n\n" +
-                               platform::ErrorLine(error & ~platform::kEarlierContentLost) +
-                               L"\n\n" + AfterFailure(error));
+    platform::ShowErrorMessage(BackupFile::DescribeFailure(result, L"\n\n") +
+                               L" The key is still in the box.");
 }
 
 // Commands run to completion on this thread. Nothing here throws: running out of memory and the

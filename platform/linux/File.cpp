@@ -5,9 +5,10 @@
 // folder where Windows would still let the user overwrite a writable file.
 #include "platform/File.h"
 
-#include "platform/UniqueHandle.h"
+#include "platform/Message.h"
+#include "platform/linux/Handles.h"
 
-#include "platform/linux/Utf8.h"
+#include "stores/Unicode.h"
 
 #include <cerrno>
 #include <csignal>
@@ -20,18 +21,6 @@
 namespace platform {
 
 namespace {
-
-struct FdTraits {
-    using Type = int;
-    static Type None() { return -1; }
-    static bool IsValid(Type fd) { return fd >= 0; }
-    static void Close(Type fd) { ::close(fd); }
-};
-using UniqueFd = UniqueHandle<FdTraits>;
-
-std::uint32_t LastErrorOr(int fallback) {
-    return static_cast<std::uint32_t>(errno != 0 ? errno : fallback);
-}
 
 std::string FolderOf(const std::string& path) {
     const auto slash = path.rfind('/');
@@ -128,29 +117,30 @@ std::uint32_t Replace(int fd, std::string_view bytes) {
 // A folder that allows no new file can still hold a file the user may write: rewrite it where it
 // stands, with its old bytes kept in memory to put back if the new ones do not all fit. The old
 // bytes go back into blocks the file already had, so a full disk does not stop the restore.
-std::uint32_t RewriteInPlace(const std::string& target, std::string_view bytes) {
+WriteResult RewriteInPlace(const std::string& target, std::string_view bytes) {
     const UniqueFd fd(::open(target.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW));
     if (fd.get() < 0) {
-        return LastErrorOr(EACCES);
+        return {LastErrorOr(EACCES)};
     }
     struct stat info {};
     if (::fstat(fd.get(), &info) != 0) {
-        return LastErrorOr(EIO);
+        return {LastErrorOr(EIO)};
     }
     if (!S_ISREG(info.st_mode)) {
-        return EACCES;
+        return {EACCES};
+    }
+    if (static_cast<std::uint64_t>(info.st_size) > kMaxRewriteBytes) {
+        return {EFBIG};
     }
     std::string old;
-    std::uint32_t error = ReadAll(fd.get(), static_cast<std::size_t>(info.st_size), old);
-    if (error != 0) {
-        return error;
+    WriteResult result{ReadAll(fd.get(), static_cast<std::size_t>(info.st_size), old)};
+    if (result.error != 0) {
+        return result;
     }
-    error = Replace(fd.get(), bytes);
-    if (error != 0 && Replace(fd.get(), old) != 0) {
-        // The first error is the one the user must hear about, and that the file is now damaged.
-        error |= kEarlierContentLost;
-    }
-    return error;
+    result.error = Replace(fd.get(), bytes);
+    // The first error is the one the user must hear about, and that the file is now damaged.
+    result.earlierContentLost = result.error != 0 && Replace(fd.get(), old) != 0;
+    return result;
 }
 
 std::string Hex(unsigned long value) {
@@ -184,6 +174,15 @@ std::uint32_t CreateTemporaryBeside(const std::string& target, std::string& temp
     return EEXIST;
 }
 
+// In a sticky folder (mode 1777, like /tmp) only the file's or the folder's owner may rename
+// over a file.
+bool OnlyOwnerMayReplace(const std::string& target, const struct stat& old) {
+    struct stat folder {};
+    const uid_t me = ::geteuid();
+    return me != 0 && old.st_uid != me && ::stat(FolderOf(target).c_str(), &folder) == 0 &&
+           (folder.st_mode & S_ISVTX) != 0 && folder.st_uid != me;
+}
+
 // Ctrl+C between creating the temporary file and renaming it would leave the file behind (or a
 // half-restored backup): such signals wait until the replace is over, then act as usual.
 class SignalsHeld {
@@ -211,47 +210,61 @@ class SignalsHeld {
 
 } // namespace
 
-std::uint32_t WriteFileAtomically(const std::wstring& path, std::string_view bytes) {
+WriteResult WriteFileAtomically(const std::wstring& path, std::string_view bytes) {
     const SignalsHeld signalsHeld;
     std::string target;
-    std::uint32_t error = FinalPath(ToUtf8(path), target);
+    std::uint32_t error = FinalPath(stores::ToUtf8(path), target);
     if (error != 0) {
-        return error;
+        return {error};
     }
     struct stat old {};
     const bool exists = ::stat(target.c_str(), &old) == 0;
     if (!exists && errno != ENOENT) {
-        return LastErrorOr(EIO);
+        return {LastErrorOr(EIO)};
     }
     if (exists && S_ISDIR(old.st_mode)) {
-        return EISDIR;
+        return {EISDIR};
+    }
+    if (exists && !S_ISREG(old.st_mode)) {
+        WriteResult refused{EINVAL};
+        refused.notAFile = true;
+        return refused;
     }
     // Windows refuses to replace a read-only file, and Wine shows a file with no write bit as
     // read-only; root's access() would say yes, so the mode is asked too.
     if (exists && (old.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
-        return EACCES;
+        return {EACCES};
     }
     if (exists && ::access(target.c_str(), W_OK) != 0) {
-        return errno == EROFS ? EROFS : EACCES;
+        return {errno == EROFS ? static_cast<std::uint32_t>(EROFS) : EACCES};
     }
 
+    // Every name of a hard-linked file must see the new key, and in a sticky folder only the
+    // owner may replace a file: both are rewritten where they stand.
+    if (exists && (old.st_nlink > 1 || OnlyOwnerMayReplace(target, old))) {
+        return RewriteInPlace(target, bytes);
+    }
     std::string tempPath;
     UniqueFd file;
     error = CreateTemporaryBeside(target, tempPath, file);
     if (error == EACCES || error == EPERM) {
-        return exists && S_ISREG(old.st_mode) ? RewriteInPlace(target, bytes) : error;
+        return exists && S_ISREG(old.st_mode) ? RewriteInPlace(target, bytes) : WriteResult{error};
     }
     if (error != 0) {
-        return error;
+        return {error};
     }
     // The new file takes the old one's place, so it keeps its permissions too: a backup the user
     // made private stays private.
-    if (exists && ::fchmod(file.get(), old.st_mode & 07777) != 0) {
-        error = LastErrorOr(EPERM);
-    }
-    if (error == 0 && exists && ::geteuid() == 0 &&
-        ::fchown(file.get(), old.st_uid, old.st_gid) != 0) {
-        error = LastErrorOr(EPERM);
+    if (exists) {
+        // Root keeps a user's file the user's; anyone keeps its group where they belong to it.
+        // Neither is worth failing the backup over.
+        if (::fchown(file.get(), ::geteuid() == 0 ? old.st_uid : static_cast<uid_t>(-1),
+                     old.st_gid) != 0) {
+            errno = 0;
+        }
+        if (::fchmod(file.get(), old.st_mode & 07777) != 0) {
+            error = LastErrorOr(EPERM);
+        }
     }
     if (error == 0) {
         error = WriteAll(file.get(), bytes, 0);
@@ -267,7 +280,7 @@ std::uint32_t WriteFileAtomically(const std::wstring& path, std::string_view byt
     }
     if (error != 0) {
         ::unlink(tempPath.c_str());
-        return error;
+        return {error};
     }
     // The rename itself reaches the disk with the folder; by now the new file is in place, so a
     // failure here has nothing left to undo.
@@ -275,7 +288,7 @@ std::uint32_t WriteFileAtomically(const std::wstring& path, std::string_view byt
     if (folder.get() >= 0) {
         ::fsync(folder.get());
     }
-    return 0;
+    return {};
 }
 
 } // namespace platform

@@ -3,8 +3,9 @@
 #include "platform/Message.h"
 
 #include "platform/Version.h"
-#include "platform/linux/Utf8.h"
+#include "stores/Unicode.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,7 +17,8 @@ const wchar_t* const kApplicationTitle = OSTREL_WIDEN(OSTREL_APP_TITLE);
 namespace {
 
 void PrintLine(const std::wstring& text) {
-    const std::string bytes = ToUtf8(text) + "\n";
+    // Messages carry paths and names from outside: none may drive the terminal.
+    const std::string bytes = stores::SafeForTerminal(stores::ToUtf8(text), true) + "\n";
     // Nothing can be done when stderr itself is gone; the exit code still tells the caller.
     std::fwrite(bytes.data(), 1, bytes.size(), stderr);
     std::fflush(stderr);
@@ -30,6 +32,10 @@ void ShowMessage(const std::wstring& prompt) {
 
 void ShowErrorMessage(const std::wstring& prompt) {
     PrintLine(L"ostrel: " + prompt);
+}
+
+std::uint32_t LastErrorOr(std::uint32_t fallback) {
+    return errno != 0 ? static_cast<std::uint32_t>(errno) : fallback;
 }
 
 std::wstring DescribeError(std::uint32_t number) {

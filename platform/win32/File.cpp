@@ -1,5 +1,6 @@
 #include "platform/File.h"
 
+#include "platform/Message.h"
 #include "platform/win32/Handle.h"
 
 #include <algorithm>
@@ -8,12 +9,6 @@
 namespace platform {
 
 namespace {
-
-// Some failures (under Wine, a write that runs out of space) leave no last error behind.
-DWORD LastErrorOr(DWORD fallback) {
-    const DWORD error = ::GetLastError();
-    return error != ERROR_SUCCESS ? error : fallback;
-}
 
 // A 32-bit program without a UAC manifest runs virtualized, and a write it may not make would
 // land unseen in the user's VirtualStore. The backup goes where the user looks for it, or fails
@@ -165,26 +160,26 @@ DWORD Overwrite(HANDLE file, std::string_view bytes) {
 
 // For a folder that takes no new file: the older way, in place, with the old bytes held so that
 // a rewrite that fails part-way can be undone.
-DWORD RewriteInPlace(const std::wstring& path, std::string_view bytes) {
+WriteResult RewriteInPlace(const std::wstring& path, std::string_view bytes) {
     UniqueKernelHandle file(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
                                           FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                           FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
-        return LastErrorOr(ERROR_OPEN_FAILED);
+        return {LastErrorOr(ERROR_OPEN_FAILED)};
     }
     std::string old;
-    DWORD error = ReadAll(file.get(), old);
-    if (error != ERROR_SUCCESS) {
-        return error;
+    WriteResult result{ReadAll(file.get(), old)};
+    if (result.error != ERROR_SUCCESS) {
+        return result;
     }
-    error = Overwrite(file.get(), bytes);
-    if (error != ERROR_SUCCESS && Overwrite(file.get(), old) != ERROR_SUCCESS) {
-        error |= kEarlierContentLost;
+    result.error = Overwrite(file.get(), bytes);
+    if (result.error != ERROR_SUCCESS && Overwrite(file.get(), old) != ERROR_SUCCESS) {
+        result.earlierContentLost = true;
     }
-    if (!::CloseHandle(file.release()) && error == ERROR_SUCCESS) {
-        error = LastErrorOr(ERROR_WRITE_FAULT);
+    if (!::CloseHandle(file.release()) && result.error == ERROR_SUCCESS) {
+        result.error = LastErrorOr(ERROR_WRITE_FAULT);
     }
-    return error;
+    return result;
 }
 
 bool IsTransient(DWORD error) {
@@ -217,17 +212,17 @@ constexpr DWORD kCarriedAttributes =
 
 } // namespace
 
-std::uint32_t WriteFileAtomically(const std::wstring& path, std::string_view bytes) {
+WriteResult WriteFileAtomically(const std::wstring& path, std::string_view bytes) {
     const VirtualizationOff virtualizationOff;
     Target target;
     DWORD error = FindTarget(path, target);
     if (error != ERROR_SUCCESS) {
-        return error;
+        return {error};
     }
     // Windows itself refuses to rename over either; Wine and Linux would quietly replace them.
     if (Exists(target) &&
         (target.attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
-        return ERROR_ACCESS_DENIED;
+        return {ERROR_ACCESS_DENIED};
     }
     std::wstring tempPath;
     UniqueKernelHandle file;
@@ -236,7 +231,7 @@ std::uint32_t WriteFileAtomically(const std::wstring& path, std::string_view byt
         return RewriteInPlace(target.path, bytes);
     }
     if (error != ERROR_SUCCESS) {
-        return error;
+        return {error};
     }
     error = WriteAll(file.get(), bytes);
     if (error == ERROR_SUCCESS && !::FlushFileBuffers(file.get())) {
@@ -258,7 +253,7 @@ std::uint32_t WriteFileAtomically(const std::wstring& path, std::string_view byt
         // file that cannot be deleted now is harmless beside the intact backup.
         ::DeleteFileW(tempPath.c_str());
     }
-    return error;
+    return {error};
 }
 
 } // namespace platform

@@ -51,6 +51,11 @@ const wchar_t* SystemText(std::uint32_t number, wchar_t (&buffer)[512]) {
 
 } // namespace
 
+std::uint32_t LastErrorOr(std::uint32_t fallback) {
+    const DWORD error = ::GetLastError();
+    return error != ERROR_SUCCESS ? error : fallback;
+}
+
 std::wstring DescribeError(std::uint32_t number) {
     wchar_t buffer[512];
     return SystemText(number, buffer);

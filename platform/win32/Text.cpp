@@ -5,6 +5,8 @@
 
 namespace platform {
 
+const std::uint32_t kNoTranslation = ERROR_NO_UNICODE_TRANSLATION;
+
 // Lengths are passed explicitly, never -1, so embedded NULs (registry data may hold them) survive
 // the round trip and no terminator is added.
 

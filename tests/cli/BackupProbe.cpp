@@ -6,5 +6,5 @@ int wmain(int argc, wchar_t** argv) {
     if (argc != 2) {
         return 2;
     }
-    return BackupFile::Write(argv[1]) == 0 ? 0 : 1;
+    return BackupFile::Write(argv[1]).error == 0 ? 0 : 1;
 }

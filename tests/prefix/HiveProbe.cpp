@@ -3,48 +3,32 @@
 // answer per line on stdout: "found TYPE SIZE HEX", "missing" or "damaged".
 //
 // usage: hive_probe HIVE
-#include "platform/linux/Utf8.h"
+#include "platform/linux/InputFile.h"
 #include "stores/Hive.h"
+#include "stores/Unicode.h"
 
 #include <cstdio>
-#include <fcntl.h>
 #include <iostream>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
 
-class FileSource final : public stores::ByteSource {
-  public:
-    explicit FileSource(int fd)
-        : fd_(fd), size_(static_cast<std::uint64_t>(::lseek(fd, 0, SEEK_END))) {}
-    std::int64_t ReadAt(std::uint64_t offset, char* into, std::size_t size) const override {
-        return ::pread(fd_, into, size, static_cast<off_t>(offset));
-    }
-    std::uint64_t Size() const override { return size_; }
-
-  private:
-    int fd_;
-    std::uint64_t size_;
-};
-
 std::u16string Utf16(const std::string& text) {
-    const auto wide = platform::FromUtf8(text);
-    return wide ? std::u16string(wide->begin(), wide->end()) : std::u16string();
+    const auto wide = stores::FromUtf8(text);
+    return wide ? stores::ToUtf16(*wide) : std::u16string();
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    const int fd = argc == 2 ? ::open(argv[1], O_RDONLY | O_CLOEXEC) : -1;
-    if (fd < 0) {
+    if (argc != 2) {
         std::fprintf(stderr, "usage: hive_probe HIVE\n");
         return 2;
     }
-    FileSource file(fd);
     std::string problem;
-    auto hive = stores::Hive::Open(file, problem);
+    const auto file = platform::OpenInputFile(argv[1], problem);
+    auto hive = file ? stores::Hive::Open(*file, problem) : std::nullopt;
     if (!hive) {
         std::fprintf(stderr, "hive_probe: %s\n", problem.c_str());
         return 1;
