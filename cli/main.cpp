@@ -1,11 +1,13 @@
 // ostrel: the window's Recover and Backup as a Linux command that reads the key straight out of a
 // Wine or Proton prefix, plus a scan of every prefix on the machine.
+#include "cli/Disks.h"
 #include "cli/Launchers.h"
 #include "cli/Options.h"
 #include "platform/File.h"
 #include "platform/Message.h"
 #include "platform/Version.h"
 #include "platform/linux/Prefix.h"
+#include "platform/linux/Windows.h"
 #include "registry/General.h"
 #include "stores/Unicode.h"
 #include "window/BackupFile.h"
@@ -13,6 +15,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstdio>
 #include <new>
 #include <unistd.h>
@@ -70,9 +73,30 @@ int UseFoundPrefix(const std::string& folder, const cli::Environment& env) {
     return kRead;
 }
 
-// --prefix, else $WINEPREFIX, else ~/.wine; a Proton compatdata folder stands for its pfx/.
+// Selects a Windows installation for the registry calls, with the same exit codes: 2 when the
+// folder holds none (or no such profile), 1 when its hives cannot be read.
+int UseFoundWindows(const std::string& folder, const std::string& user,
+                    const cli::Environment& env) {
+    const platform::WindowsChoice choice =
+        platform::UseWindows(folder, user, cli::WineNlsFolders(env));
+    for (const std::string& note : choice.notes) {
+        Complain(note);
+    }
+    if (!choice.problem.empty()) {
+        Complain(choice.problem);
+        return choice.notWindows ? kUsageError : kNotRead;
+    }
+    return kRead;
+}
+
+// --windows DIR; else --prefix, else $WINEPREFIX, else ~/.wine; a Proton compatdata folder
+// stands for its pfx/.
 int OpenPrefix(const cli::Options& options, std::string& prefix) {
     const cli::Environment env = cli::EnvironmentOfProcess();
+    if (options.windows) {
+        prefix = *options.windows;
+        return UseFoundWindows(prefix, options.user.value_or(""), env);
+    }
     if (options.prefix) {
         prefix = *options.prefix;
     } else if (!env.winePrefix.empty()) {
@@ -110,6 +134,8 @@ int RunRecover(const cli::Options& options) {
     SayCodePage();
     if (!recovered.read) {
         Complain("no key read from " + prefix + ": " + recovered.why);
+    } else if (platform::OpenedFromVirtualStore()) {
+        Complain("the key is the VirtualStore copy of Users/" + *options.user);
     }
     // Into a pipe or a file the key goes exactly as read; only a terminal is protected from it.
     const std::string key = stores::ToUtf8(recovered.read ? recovered.text : L"Error");
@@ -163,28 +189,56 @@ int RunScan() {
     for (const auto& problem : problems) {
         Complain(problem);
     }
-    if (prefixes.empty()) {
-        Complain("no Wine prefix found");
-        return kNotRead;
-    }
     bool anyRead = false;
-    for (const auto& found : prefixes) {
-        Recovered recovered;
-        if (UseFoundPrefix(found.path, env) == kRead) {
-            recovered = Recover();
-            if (!recovered.read) {
-                Complain(found.path + ": " + recovered.why);
-            }
-        }
+    // Fields never carry a tab or a line break, wherever they go, nor anything that could drive
+    // a terminal; each line goes out as soon as it is known, even into a pipe.
+    const auto print = [&](const std::string& origin, const std::string& path,
+                           const Recovered& recovered) {
         anyRead = anyRead || recovered.read;
-        // Fields never carry a tab or a line break, wherever they go, nor anything that could
-        // drive a terminal; each line goes out as soon as it is known, even into a pipe.
         const std::string key = recovered.read ? stores::ToUtf8(recovered.text) : "Error";
-        const std::string line = stores::SafeForTerminal(found.origin) + "\t" +
-                                 stores::SafeForTerminal(found.path) + "\t" +
+        const std::string line = stores::SafeForTerminal(origin) + "\t" +
+                                 stores::SafeForTerminal(path) + "\t" +
                                  stores::SafeForTerminal(key) + "\n";
         std::fputs(line.c_str(), stdout);
         std::fflush(stdout);
+    };
+    const auto read = [&](const std::string& path) {
+        Recovered recovered = Recover();
+        if (!recovered.read) {
+            Complain(path + ": " + recovered.why);
+        }
+        return recovered;
+    };
+    for (const auto& found : prefixes) {
+        print(found.origin, found.path,
+              UseFoundPrefix(found.path, env) == kRead ? read(found.path) : Recovered{});
+    }
+    std::vector<std::string> hints;
+    // $USER names the folders where desktops mount disks for the user.
+    const char* user = std::getenv("USER");
+    const auto installations = cli::FindWindowsInstallations(user ? user : "", hints);
+    for (const std::string& root : installations) {
+        if (cli::Hibernated(root)) {
+            Complain(root + ": Windows there is hibernated (Fast Startup): the volume mounts "
+                            "read-only only, and its latest changes may not be on the disk");
+        }
+        print("Windows", root, UseFoundWindows(root, "", env) == kRead ? read(root) : Recovered{});
+        // A profile's own line only where the game saw a copy of its own there.
+        for (const std::string& user : platform::WindowsProfiles(root)) {
+            if (UseFoundWindows(root, user, env) == kRead) {
+                const Recovered recovered = Recover();
+                if (platform::OpenedFromVirtualStore()) {
+                    print("Windows user " + user, root, recovered);
+                }
+            }
+        }
+    }
+    for (const std::string& hint : hints) {
+        Complain(hint);
+    }
+    if (prefixes.empty() && installations.empty()) {
+        Complain("no Wine prefix or Windows installation found");
+        return kNotRead;
     }
     return Finish(anyRead ? kRead : kNotRead);
 }

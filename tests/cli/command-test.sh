@@ -93,7 +93,7 @@ expect "no prefix" 2 "" -- "$ostrel" recover --prefix "$work/notprefix"
 expect "unknown option" 2 "" -- "$ostrel" recover --bogus
 [ "$(wc -l <"$work/stderr")" = 1 ] || fail "usage error is not one line: $(cat "$work/stderr")"
 expect "help" 0 "$("$ostrel" --help)" -- "$ostrel" help
-"$ostrel" --help | grep -q 'ostrel backup \[--prefix DIR\] \[--key TEXT\]' || fail "help lacks usage"
+"$ostrel" --help | grep -q 'ostrel backup \[--prefix DIR | --windows DIR \[--user NAME\]\] \[--key TEXT\]' || fail "help lacks usage"
 ls -A | grep -q . && fail "recover wrote into the current folder: $(ls -A)"
 
 expect "backup" 0 "ostrel.txt written!" -- "$ostrel" backup --prefix "$work/good"
@@ -165,6 +165,30 @@ if mount -t tmpfs -o size=64k tmpfs "$work/full" 2>/dev/null; then
 else
   echo "cannot mount a tmpfs (needs root): full disk not tried"
 fi
+
+# A Windows disk as tests/prefix/hives.py lays one out (config/software in lower case), with the
+# tables under the names Windows gives them: SYSTEM names code page 1251; alice's profile holds a
+# VirtualStore copy of the key, bob's none.
+disk="$work/disk"
+python3 "$(dirname "$(realpath "$0")")/../prefix/hives.py" disk "$disk"
+cp /usr/share/wine/nls/c_1251.nls "$disk/Windows/System32/C_1251.NLS"
+cp /usr/share/wine/nls/l_intl.nls "$disk/Windows/System32/L_INTL.NLS"
+expect "windows" 0 "ABCD-EFGH-IJKL-MNOP-QRST" -- "$ostrel" recover --windows "$disk"
+expect "windows folder" 0 "ABCD-EFGH-IJKL-MNOP-QRST" -- "$ostrel" recover --windows "$disk/Windows"
+expect "virtualstore" 0 "ЖЁЛТ-ALICE" -- "$ostrel" recover --windows "$disk" --user alice
+grep -q 'VirtualStore copy of Users/alice' "$work/stderr" || fail "virtualstore: $(cat "$work/stderr")"
+expect "profile without a copy" 0 "ABCD-EFGH-IJKL-MNOP-QRST" -- "$ostrel" recover --windows "$disk" --user bob
+expect "no such profile" 2 "" -- "$ostrel" recover --windows "$disk" --user carol
+expect "no windows there" 2 "" -- "$ostrel" recover --windows "$work/notprefix"
+expect "backup from windows" 0 "ostrel.txt written!" -- "$ostrel" backup --windows "$disk" --user alice
+expect_file "backup from windows" "${header}"$'\xc6\xa8\xcb\xd2'"-ALICE"$'\r\n'
+rm ostrel.txt
+cp -r "$disk" "$work/disk-cut" && truncate -s 4200 "$work/disk-cut/Windows/System32/config/software"
+expect "hive cut short" 1 "Error" -- "$ostrel" recover --windows "$work/disk-cut"
+grep -q 'software: hive truncated' "$work/stderr" || fail "hive cut short: $(cat "$work/stderr")"
+python3 "$(dirname "$(realpath "$0")")/../prefix/hives.py" disk "$work/disk-dirty" dirty
+expect "dirty hive" 0 "ABCD-EFGH-IJKL-MNOP-QRST" -- "$ostrel" recover --windows "$work/disk-dirty"
+[ "$(grep -c 'did not close this hive cleanly' "$work/stderr")" = 1 ] || fail "dirty: $(cat "$work/stderr")"
 
 # scan, over a made-up home: every launcher's layout is covered by the unit tests; this checks
 # the lines the command prints and that a broken prefix does not stop the others.

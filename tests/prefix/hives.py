@@ -5,6 +5,8 @@ for big values, so this does.
 
 usage: hives.py fixtures DIR        the test fixtures (and fuzz seeds, in DIR/seeds)
        hives.py software FILE MB    a SOFTWARE-like hive of about MB megabytes for the benchmark
+       hives.py disk DIR [dirty]    a Windows disk: SOFTWARE (code page 1251), SYSTEM, and the
+                                    profiles alice (a VirtualStore copy) and bob (none)
        hives.py differential PROBE DIR
                                     hive_probe against hivex and reglookup, which were written
                                     apart from this project, on our hives and on one that samba
@@ -216,6 +218,33 @@ def fixtures(out):
             f.write(key.encode() + b"\n" + value.encode() + b"\n" + data)
 
 
+def disk(out, dirty=False):
+    """Names in the letter cases Windows and NTFS mounts show them, as a test must meet them."""
+    config = os.path.join(out, "Windows", "System32", "config")
+    os.makedirs(config, exist_ok=True)
+    files = {
+        os.path.join(config, "software"): hive(software([(r"Microsoft\Windows", [])]),
+                                               sequence=(9, 8) if dirty else (9, 9)),
+        os.path.join(config, "SYSTEM"): hive(Key("ROOT", keys=[
+            Key("Select", [("Current", REG_DWORD, struct.pack("<I", 2))]),
+            Key("ControlSet001", keys=[Key("Control", keys=[Key("Nls", keys=[Key("CodePage", [
+                ("ACP", REG_SZ, sz("1252"))])])])]),
+            Key("ControlSet002", keys=[Key("Control", keys=[Key("Nls", keys=[Key("CodePage", [
+                ("ACP", REG_SZ, sz("1251"))])])])])])),
+    }
+    for user, copy in (("alice", True), ("bob", False)):
+        classes = Key("ROOT", keys=[Key(".txt")])
+        if copy:
+            path(classes, "VirtualStore\\MACHINE\\SOFTWARE\\WOW6432Node\\" + CODKEY.split("\\", 1)[1],
+                 [("codkey", REG_SZ, sz("ЖЁЛТ-ALICE"))])
+        folder = os.path.join(out, "Users", user, "AppData", "Local", "Microsoft", "Windows")
+        os.makedirs(folder, exist_ok=True)
+        files[os.path.join(folder, "UsrClass.dat")] = hive(classes)
+    for name, data in files.items():
+        with open(name, "wb") as f:
+            f.write(data)
+
+
 def software_like(out, megabytes):
     """Vendors, products and versions with values of a few KB, the key among them."""
     root = software()
@@ -346,6 +375,8 @@ def differential(probe, work):
 if __name__ == "__main__":
     if sys.argv[1] == "fixtures":
         fixtures(sys.argv[2])
+    elif sys.argv[1] == "disk":
+        disk(sys.argv[2], dirty=sys.argv[3:] == ["dirty"])
     elif sys.argv[1] == "differential":
         sys.exit(1 if differential(sys.argv[2], sys.argv[3]) else 0)
     else:
