@@ -308,8 +308,6 @@ Hive::Result Hive::Walk(HiveCell key, const std::vector<std::u16string>& names, 
     return Result::kFound;
 }
 
-// A damaged entry does not end the search: the key asked for may still be found further on, and
-// only when it is not is the damage the answer.
 Hive::Result Hive::SearchList(HiveCell list, std::u16string_view name, const std::uint32_t* hash,
                               int depth, HiveCell& child) {
     Span span;
@@ -330,47 +328,47 @@ Hive::Result Hive::SearchList(HiveCell list, std::u16string_view name, const std
     if (4 + count * entry > span.size) {
         return Fail("hive damaged: " + CellProblem(list, "lists more subkeys than it holds"));
     }
+    return EachEntry(span.at + 4, count, entry, [&](const unsigned char* at) {
+        if (index) {
+            return SearchList(U32(at), name, hash, depth + 1, child);
+        }
+        if (kind == "lh") {
+            return hash == nullptr || U32(at + 4) == *hash ? Candidate(U32(at), name, child)
+                                                           : Result::kMissing;
+        }
+        // An lf hint holds the name's first four characters: a sure mismatch among them spares
+        // reading the key. Anything else in it decides nothing.
+        for (std::size_t c = 0; kind == "lf" && c < 4 && c < name.size(); ++c) {
+            const char16_t hint = at[4 + c];
+            if (hint != 0 && hint < 0x80 && name[c] < 0x80 &&
+                AsciiUpcase(hint) != AsciiUpcase(name[c])) {
+                return Result::kMissing;
+            }
+        }
+        return Candidate(U32(at), name, child);
+    });
+}
+
+// Visits `count` entries of `size` bytes each from `at`, a slice at a time. A damaged entry does
+// not end the walk: what is sought may still be found further on, and only when it is not is the
+// damage the answer. Found ends it, and so does a budget spent.
+template <typename Visit>
+Hive::Result Hive::EachEntry(std::uint64_t at, std::size_t count, std::size_t size, Visit visit) {
     bool damaged = false;
     std::string slice;
     for (std::size_t first = 0; first < count;) {
-        const std::size_t take = std::min(count - first, kSlice / entry);
-        slice.resize(take * entry);
-        if (!Read(span.at + 4 + first * entry, slice.data(), slice.size())) {
+        const std::size_t take = std::min(count - first, kSlice / size);
+        slice.resize(take * size);
+        if (!Read(at + first * size, slice.data(), slice.size())) {
             return Result::kDamaged;
         }
         for (std::size_t i = 0; i < take; ++i) {
-            const auto* at = reinterpret_cast<const unsigned char*>(slice.data()) + i * entry;
-            Result result = Result::kMissing;
-            if (index) {
-                result = SearchList(U32(at), name, hash, depth + 1, child);
-            } else if (kind == "lh") {
-                if (hash == nullptr || U32(at + 4) == *hash) {
-                    result = Candidate(U32(at), name, child);
-                }
-            } else {
-                // An lf hint holds the name's first four characters: a sure mismatch among them
-                // spares reading the key. Anything else in it decides nothing.
-                bool hinted = true;
-                for (std::size_t c = 0; kind == "lf" && c < 4 && c < name.size(); ++c) {
-                    const char16_t hint = at[4 + c];
-                    if (hint != 0 && hint < 0x80 && name[c] < 0x80 &&
-                        AsciiUpcase(hint) != AsciiUpcase(name[c])) {
-                        hinted = false;
-                    }
-                }
-                if (hinted) {
-                    result = Candidate(U32(at), name, child);
-                }
-            }
-            if (result == Result::kFound) {
+            const Result result =
+                visit(reinterpret_cast<const unsigned char*>(slice.data()) + i * size);
+            if (result == Result::kFound || (result == Result::kDamaged && budget_ == 0)) {
                 return result;
             }
-            if (result == Result::kDamaged) {
-                if (budget_ == 0) {
-                    return result;
-                }
-                damaged = true;
-            }
+            damaged = damaged || result == Result::kDamaged;
         }
         first += take;
     }
@@ -416,32 +414,18 @@ Hive::Result Hive::Value(HiveCell key, std::u16string_view name, std::size_t lim
         !CellAt(owner.valueList, std::size_t{owner.values} * 4, list)) {
         return Fail("hive damaged: the value list of key " + Hex(key) + " is cut short");
     }
-    bool damaged = false;
-    std::string slice;
-    for (std::size_t first = 0; first < owner.values;) {
-        const std::size_t take = std::min<std::size_t>(owner.values - first, kSlice / 4);
-        slice.resize(take * 4);
-        if (!Read(list.at + first * 4, slice.data(), slice.size())) {
-            return Result::kDamaged;
+    // The value asked for is the first of its name, damaged or not.
+    Result named = Result::kMissing;
+    const Result result = EachEntry(list.at, owner.values, 4, [&](const unsigned char* at) {
+        bool match = false;
+        const Result entry = ValueEntry(U32(at), name, limit, value, match);
+        if (match) {
+            named = entry;
+            return Result::kFound;
         }
-        for (std::size_t i = 0; i < take; ++i) {
-            const HiveCell cell = U32(reinterpret_cast<const unsigned char*>(slice.data()) + i * 4);
-            bool named = false;
-            const Result result = ValueEntry(cell, name, limit, value, named);
-            // The value asked for is the first of its name, damaged or not.
-            if (named) {
-                return Settle(result);
-            }
-            if (result == Result::kDamaged) {
-                if (budget_ == 0) {
-                    return result;
-                }
-                damaged = true;
-            }
-        }
-        first += take;
-    }
-    return damaged ? Result::kDamaged : Result::kMissing;
+        return entry;
+    });
+    return Settle(result == Result::kFound ? named : result);
 }
 
 Hive::Result Hive::ValueEntry(HiveCell cell, std::u16string_view name, std::size_t limit,

@@ -91,6 +91,8 @@ class Hive {
                      bool& equal);
     Result SearchList(HiveCell list, std::u16string_view name, const std::uint32_t* hash, int depth,
                       HiveCell& child);
+    template <typename Visit>
+    Result EachEntry(std::uint64_t at, std::size_t count, std::size_t size, Visit visit);
     Result Candidate(HiveCell cell, std::u16string_view name, HiveCell& child);
     Result ValueEntry(HiveCell cell, std::u16string_view name, std::size_t limit, HiveValue& value,
                       bool& named);
