@@ -111,7 +111,7 @@ int OpenPrefix(const cli::Options& options, std::string& prefix) {
 }
 
 void SayCodePage() {
-    if (const std::string note = platform::CodePageNote(); !note.empty()) {
+    for (const std::string& note : platform::TakePrefixNotes()) {
         Complain(note);
     }
 }
@@ -225,7 +225,7 @@ int RunScan() {
         print("Windows", root, UseFoundWindows(root, "", env) == kRead ? read(root) : Recovered{});
         // A profile's own line only where the game saw a copy of its own there.
         for (const std::string& user : platform::WindowsProfiles(root)) {
-            if (UseFoundWindows(root, user, env) == kRead) {
+            if (platform::UseWindows(root, user, cli::WineNlsFolders(env)).problem.empty()) {
                 const Recovered recovered = Recover();
                 if (platform::OpenedFromVirtualStore()) {
                     print("Windows user " + user, root, recovered);

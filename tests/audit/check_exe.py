@@ -53,7 +53,8 @@ REGISTRY_WRITES = re.compile(
 # from a runtime error path or start-up code that the program does not want.
 CRT_CALLS_ON_PURPOSE = {"memcpy", "memmove", "memset", "memcmp", "strlen", "wcslen"}
 # What users download: the whole file, resources included.
-SIZE_BUDGET = 32 * 1024
+# The shipped i686 program keeps to 32 KiB; the x86_64 build, which only the tests run, to 36.
+SIZE_BUDGETS = {"i386": 32 * 1024, "amd64": 36 * 1024}
 
 failures = []
 
@@ -266,8 +267,9 @@ def check_startup(map_path):
     check(not found, f"nothing for a C runtime start-up to run ({found})")
 
 
-def check_size(raw):
-    check(len(raw) <= SIZE_BUDGET, f"{len(raw)} bytes, within {SIZE_BUDGET} (32 KiB)")
+def check_size(raw, machine):
+    budget = SIZE_BUDGETS[machine]
+    check(len(raw) <= budget, f"{len(raw)} bytes, within {budget} ({budget // 1024} KiB)")
 
 
 def main():
@@ -290,7 +292,7 @@ def main():
     elif aspect == "runtime":
         check_runtime(pe)
     elif aspect == "size":
-        check_size(raw)
+        check_size(raw, machine)
     elif aspect == "startup":
         check_startup(re.sub(r"\.exe$", "", path) + ".map")
     else:
