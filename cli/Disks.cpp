@@ -118,11 +118,11 @@ std::vector<std::string> CandidateRoots(const std::vector<Mount>& mounts,
     const auto below = [&](const std::string& folder) {
         std::vector<std::string> names = platform::FolderEntries(folder);
         std::sort(names.begin(), names.end());
-        std::vector<std::string> folders;
-        for (const std::string& name : names) {
-            folders.push_back((folder == "/" ? "" : folder) + "/" + name);
+        const std::string parent = folder == "/" ? "" : folder;
+        for (std::string& name : names) {
+            name = std::string(parent).append("/").append(name);
         }
-        return folders;
+        return names;
     };
     for (const Mount& mount : mounts) {
         if (!MayOpen(mount) || Holding(mounts, mount.point) != &mount) {
@@ -192,30 +192,32 @@ std::vector<std::string> FindWindowsInstallations(const std::string& user,
     std::sort(names.begin(), names.end());
     for (const std::string& name : names) {
         const std::string sys = "/sys/class/block/" + name;
-        std::string device = KernelFile(sys + "/dev");
-        device.erase(std::remove(device.begin(), device.end(), '\n'), device.end());
+        std::string numbers = KernelFile(sys + "/dev");
+        numbers.erase(std::remove(numbers.begin(), numbers.end(), '\n'), numbers.end());
         // Partitions alone, and only those nothing uses: not mounted, not opened by a mapper.
         if (!IsFolder(sys + "/holders") || !platform::FolderEntries(sys + "/holders").empty() ||
             KernelFile(sys + "/partition").empty() ||
             std::any_of(mounts.begin(), mounts.end(),
-                        [&](const Mount& mount) { return mount.device == device; })) {
+                        [&](const Mount& mount) { return mount.device == numbers; })) {
             continue;
         }
         std::string problem;
-        const auto sector = platform::ReadDeviceStart("/dev/" + name, 512, problem);
+        const std::string device = "/dev/" + name;
+        const auto sector = platform::ReadDeviceStart(device, 512, problem);
         const Volume volume = sector ? ClassifyVolume(*sector) : Volume::kOther;
+        std::string hint = device;
         if (volume == Volume::kNtfs) {
-            hints.push_back("/dev/" + name +
-                            " holds an NTFS volume that is not mounted; to look for Windows "
-                            "there, mount it read-only: udisksctl mount -b /dev/" +
-                            name +
-                            " -o ro (one Windows left hibernated by Fast Startup mounts "
-                            "read-only only)");
+            hints.push_back(hint.append(" holds an NTFS volume that is not mounted; to look for "
+                                        "Windows there, mount it read-only: udisksctl mount -b ")
+                                .append(device)
+                                .append(" -o ro (one Windows left hibernated by Fast Startup "
+                                        "mounts read-only only)"));
         } else if (volume == Volume::kBitLocker) {
-            hints.push_back("/dev/" + name +
-                            " is encrypted with BitLocker: unlock it first (udisksctl unlock -b "
-                            "/dev/" +
-                            name + ", with its password or recovery key), then mount it read-only");
+            hints.push_back(hint.append(" is encrypted with BitLocker: unlock it first (udisksctl "
+                                        "unlock -b ")
+                                .append(device)
+                                .append(", with its password or recovery key), then mount it "
+                                        "read-only"));
         }
     }
     return roots;

@@ -15,8 +15,8 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <new>
 #include <unistd.h>
 

@@ -104,10 +104,10 @@ std::optional<std::string> FindNoCase(const std::string& folder, std::string_vie
     std::optional<std::string> found;
     for (const std::string& entry : FolderEntries(folder)) {
         if (entry == name) {
-            return folder + "/" + entry;
+            return std::string(folder).append("/").append(entry);
         }
         if (!found && lower(entry) == lower(name)) {
-            found = folder + "/" + entry;
+            found = std::string(folder).append("/").append(entry);
         }
     }
     return found;
