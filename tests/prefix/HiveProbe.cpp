@@ -5,6 +5,7 @@
 // usage: hive_probe HIVE
 #include "platform/linux/InputFile.h"
 #include "stores/Hive.h"
+#include "stores/RegText.h"
 #include "stores/Unicode.h"
 
 #include <cstdio>
@@ -36,17 +37,11 @@ int main(int argc, char** argv) {
     std::string line;
     while (std::getline(std::cin, line)) {
         const auto tab = line.find('\t');
-        std::vector<std::u16string> names;
-        for (std::size_t at = 0; at < tab && at < line.size();) {
-            const auto end = std::min(line.find('\\', at), tab);
-            if (end > at) {
-                names.push_back(Utf16(line.substr(at, end - at)));
-            }
-            at = end + 1;
-        }
+        const auto names = stores::SplitKeyPath(Utf16(line.substr(0, tab)));
         stores::HiveCell key = 0;
         stores::HiveValue value;
-        auto result = hive->Walk(hive->Root(), names, key);
+        auto result =
+            names ? hive->Walk(hive->Root(), *names, key) : stores::Hive::Result::kMissing;
         if (result == stores::Hive::Result::kFound) {
             const std::string name = tab == std::string::npos ? "" : line.substr(tab + 1);
             result = hive->Value(key, Utf16(name), 1u << 20, value);

@@ -2,6 +2,8 @@
 // every kind of subkey list and value storage, names in both encodings, and hives that are cut
 // short, flipped bit by bit, or whose lists lead round in loops.
 #include "stores/Hive.h"
+#include "stores/RegText.h"
+#include "stores/Unicode.h"
 
 #include <gtest/gtest.h>
 
@@ -14,20 +16,11 @@
 namespace {
 
 using Result = stores::Hive::Result;
+using Names = std::vector<std::u16string>;
 
 std::string Fixture(const std::string& name) {
     std::ifstream in(std::string(OSTREL_HIVE_FIXTURES) + "/" + name, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-std::vector<std::u16string> Split(std::u16string_view path) {
-    std::vector<std::u16string> names;
-    for (std::size_t at = 0; at <= path.size();) {
-        const auto end = std::min(path.find(u'\\', at), path.size());
-        names.emplace_back(path.substr(at, end - at));
-        at = end + 1;
-    }
-    return names;
 }
 
 struct Lookup {
@@ -45,7 +38,7 @@ Lookup Find(const std::string& bytes, std::u16string_view path, std::u16string_v
         return lookup;
     }
     stores::HiveCell key = 0;
-    lookup.result = hive->Walk(hive->Root(), Split(path), key);
+    lookup.result = hive->Walk(hive->Root(), stores::SplitKeyPath(path).value_or(Names{}), key);
     if (lookup.result == Result::kFound) {
         lookup.result = hive->Value(key, name, limit, lookup.value);
     }
@@ -54,12 +47,7 @@ Lookup Find(const std::string& bytes, std::u16string_view path, std::u16string_v
 }
 
 std::string Sz(std::u16string_view text) {
-    std::string bytes;
-    for (const char16_t unit : text) {
-        bytes += static_cast<char>(unit & 0xFF);
-        bytes += static_cast<char>(unit >> 8);
-    }
-    return bytes + std::string(2, '\0');
+    return stores::Utf16Bytes(text) + std::string(2, '\0');
 }
 
 // What hives.py stores as the big values: byte i is i * 7 mod 251.
