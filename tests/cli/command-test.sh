@@ -6,8 +6,10 @@ set -uo pipefail
 ostrel="$(realpath "$1")"
 work="$(mktemp -d "${TMPDIR:-/tmp}/ostrel-command.XXXXXX")"
 mounted=""
+diskmount=""
 cleanup() {
   [ -n "$mounted" ] && { umount "$mounted" 2>/dev/null || umount -l "$mounted"; }
+  [ -n "$diskmount" ] && { umount "$diskmount" 2>/dev/null || umount -l "$diskmount"; }
   chmod -R u+w "$work" 2>/dev/null
   rm -rf "$work"
 }
@@ -189,6 +191,19 @@ grep -q 'software: hive truncated' "$work/stderr" || fail "hive cut short: $(cat
 python3 "$(dirname "$(realpath "$0")")/../prefix/hives.py" disk "$work/disk-dirty" dirty
 expect "dirty hive" 0 "ABCD-EFGH-IJKL-MNOP-QRST" -- "$ostrel" recover --windows "$work/disk-dirty"
 [ "$(grep -c 'did not close this hive cleanly' "$work/stderr")" = 1 ] || fail "dirty: $(cat "$work/stderr")"
+# scan finds the disk mounted (a loop-mounted image stands for the partition), and alice's copy.
+truncate -s 8M "$work/disk.img" && mkdir -p "$work/mnt"
+if [ "$(id -u)" = 0 ] && mkfs.ext4 -q -d "$disk" "$work/disk.img" 2>/dev/null &&
+  mount -o loop,ro "$work/disk.img" "$work/mnt" 2>/dev/null; then
+  diskmount="$work/mnt"
+  out="$(timeout 20 env -u WINEPREFIX HOME="$work/nohome" "$ostrel" scan 2>"$work/stderr")"
+  grep -qxF "Windows	$work/mnt	ABCD-EFGH-IJKL-MNOP-QRST" <<<"$out" || fail "scan of a disk: $out"
+  grep -qxF "Windows user alice	$work/mnt	ЖЁЛТ-ALICE" <<<"$out" || fail "scan of alice: $out"
+  grep -q 'user bob' <<<"$out" && fail "scan: bob, who has no copy, has a line"
+  umount "$work/mnt" && diskmount=""
+else
+  echo "cannot loop-mount an image (needs root): scan of a Windows disk not tried"
+fi
 
 # scan, over a made-up home: every launcher's layout is covered by the unit tests; this checks
 # the lines the command prints and that a broken prefix does not stop the others.
