@@ -269,14 +269,23 @@ bool Hive::NameMatches(std::uint64_t at, std::size_t bytes, bool latin1, std::u1
     return true;
 }
 
-Hive::Result Hive::Subkey(HiveCell key, std::u16string_view name, HiveCell& child) {
+// A call's start: the key's subkey list or value list, and how many it lists; missing when none.
+Hive::Result Hive::ListOf(HiveCell key, bool values, HiveCell& list, std::uint32_t& count) {
     Begin();
-    Key parent;
-    if (!ReadKey(key, parent)) {
+    Key facts;
+    if (!ReadKey(key, facts)) {
         return Result::kDamaged;
     }
-    if (parent.subkeys == 0 || parent.subkeyList == kNone) {
-        return Result::kMissing;
+    list = values ? facts.valueList : facts.subkeyList;
+    count = values ? facts.values : facts.subkeys;
+    return count == 0 || list == kNone ? Result::kMissing : Result::kFound;
+}
+
+Hive::Result Hive::Subkey(HiveCell key, std::u16string_view name, HiveCell& child) {
+    HiveCell list = 0;
+    std::uint32_t count = 0;
+    if (const Result start = ListOf(key, false, list, count); start != Result::kFound) {
+        return start;
     }
     // The hash Windows keeps in lh lists: each unit upper-cased, base 37. Beyond ASCII it depends
     // on the upper-case table of the Windows that wrote it, which the caller's fold need not
@@ -284,11 +293,11 @@ Hive::Result Hive::Subkey(HiveCell key, std::u16string_view name, HiveCell& chil
     std::uint32_t hash = 0;
     for (const char16_t unit : name) {
         if (unit >= 0x80) {
-            return Settle(SearchList(parent.subkeyList, name, nullptr, 0, child));
+            return Settle(SearchList(list, name, nullptr, 0, child));
         }
         hash = hash * 37 + AsciiUpcase(unit);
     }
-    return Settle(SearchList(parent.subkeyList, name, &hash, 0, child));
+    return Settle(SearchList(list, name, &hash, 0, child));
 }
 
 Hive::Result Hive::Walk(HiveCell key, const std::vector<std::u16string>& names, HiveCell& found) {
@@ -401,22 +410,18 @@ Hive::Result Hive::IsLink(HiveCell key, bool& link) {
 
 Hive::Result Hive::Value(HiveCell key, std::u16string_view name, std::size_t limit,
                          HiveValue& value) {
-    Begin();
-    Key owner;
-    if (!ReadKey(key, owner)) {
-        return Result::kDamaged;
-    }
-    if (owner.values == 0 || owner.valueList == kNone) {
-        return Result::kMissing;
+    HiveCell cell = 0;
+    std::uint32_t count = 0;
+    if (const Result start = ListOf(key, true, cell, count); start != Result::kFound) {
+        return start;
     }
     Span list;
-    if (owner.values > 0x3FFFFFFF ||
-        !CellAt(owner.valueList, std::size_t{owner.values} * 4, list)) {
+    if (count > 0x3FFFFFFF || !CellAt(cell, std::size_t{count} * 4, list)) {
         return Fail("hive damaged: the value list of key " + Hex(key) + " is cut short");
     }
     // The value asked for is the first of its name, damaged or not.
     Result named = Result::kMissing;
-    const Result result = EachEntry(list.at, owner.values, 4, [&](const unsigned char* at) {
+    const Result result = EachEntry(list.at, count, 4, [&](const unsigned char* at) {
         bool match = false;
         const Result entry = ValueEntry(U32(at), name, limit, value, match);
         if (match) {

@@ -87,6 +87,7 @@ class Hive {
     bool FindBin(std::uint64_t at, Bin& bin);
     bool CellAt(HiveCell cell, std::size_t atLeast, Span& span);
     bool ReadKey(HiveCell cell, Key& key);
+    Result ListOf(HiveCell key, bool values, HiveCell& list, std::uint32_t& count);
     bool NameMatches(std::uint64_t at, std::size_t bytes, bool latin1, std::u16string_view name,
                      bool& equal);
     Result SearchList(HiveCell list, std::u16string_view name, const std::uint32_t* hash, int depth,

@@ -4,12 +4,14 @@
 usage: bench/linux/hive-recover.py BUILD_DIR [RUNS] [MB ...]
 
 Writes SOFTWARE-like hives of the given sizes (100 and 160 MB unless told) with
-tests/prefix/hives.py into BUILD_DIR/bench-hives, each inside a Windows folder tree, then times,
+tests/prefix/hives.py into BUILD_DIR/bench-hives, each inside a Windows folder tree with a SYSTEM
+hive, two profiles and the code page tables Windows keeps in System32, then times,
 in one run and in rotating order, RUNS reads of the game's key with `ostrel recover --windows`
 (or, in a build without it, with hive_probe, linked the same way) and RUNS reads of the same
 value with hivexget. Peak memory comes from GNU time. Prints one table; a benchmark, not a test.
 """
 import os
+import shutil
 import statistics
 import subprocess
 import sys
@@ -19,6 +21,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 GENERATOR = os.path.join(HERE, "..", "..", "tests", "prefix", "hives.py")
 KEY = r"Wow6432Node\Activision\Call of Duty 4"
+WINE_NLS = "/usr/share/wine/nls"
 
 
 def spawn_timed(cmd, stdin_path):
@@ -62,11 +65,13 @@ def main():
     rows = []
     for mb in sizes:
         root = os.path.join(work, "disk-%d" % mb)
-        config = os.path.join(root, "Windows", "System32", "config")
-        hive = os.path.join(config, "SOFTWARE")
-        if not os.path.exists(hive):
-            os.makedirs(config, exist_ok=True)
+        system32 = os.path.join(root, "Windows", "System32")
+        hive = os.path.join(system32, "config", "software")
+        if not os.path.exists(os.path.join(system32, "C_1251.NLS")):
+            subprocess.run([sys.executable, GENERATOR, "disk", root], check=True)
             subprocess.run([sys.executable, GENERATOR, "software", hive, str(mb)], check=True)
+            for table in ("c_1251.nls", "l_intl.nls"):
+                shutil.copy(os.path.join(WINE_NLS, table), os.path.join(system32, table.upper()))
         if "--windows" in help_text:
             ours, label = [ostrel, "recover", "--windows", root], "ostrel recover --windows"
         else:
