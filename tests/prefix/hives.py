@@ -5,7 +5,7 @@ for big values, so this does.
 
 usage: hives.py fixtures DIR        the test fixtures (and fuzz seeds, in DIR/seeds)
        hives.py software FILE MB    a SOFTWARE-like hive of about MB megabytes for the benchmark
-       hives.py disk DIR [dirty]    a Windows disk: SOFTWARE (code page 1251), SYSTEM, and the
+       hives.py disk DIR [dirty]    a Windows disk: SOFTWARE, SYSTEM (code page 1251), and the
                                     profiles alice (a VirtualStore copy) and bob (none)
        hives.py differential PROBE DIR
                                     hive_probe against hivex and reglookup, which were written
