@@ -84,9 +84,10 @@ std::vector<Mount> ParseMountInfo(std::string_view text) {
 bool MayOpen(const Mount& mount) {
     static const char* const kWindowsTypes[] = {"ntfs", "ntfs3", "fuseblk"};
     // Automounts wait for the filesystem they stand for; FUSE filesystems other than ntfs-3g's
-    // are mostly remote (sshfs, rclone, gvfs).
-    static const char* const kNever[] = {"autofs", "nfs", "nfs4", "cifs",      "smb3",    "smbfs",
-                                         "9p",     "afs", "ceph", "glusterfs", "virtiofs"};
+    // are mostly remote (sshfs, rclone, gvfs); squashfs images (snaps) never hold Windows.
+    static const char* const kNever[] = {"autofs", "nfs",       "nfs4",     "cifs",
+                                         "smb3",   "smbfs",     "9p",       "afs",
+                                         "ceph",   "glusterfs", "virtiofs", "squashfs"};
     if (std::any_of(std::begin(kWindowsTypes), std::end(kWindowsTypes),
                     [&](const char* type) { return mount.type == type; })) {
         return true;
