@@ -93,24 +93,31 @@ std::vector<std::string> FolderEntries(const std::string& folder) {
 }
 
 std::optional<std::string> FindNoCase(const std::string& folder, std::string_view name) {
-    const auto lower = [](std::string_view text) {
-        std::string folded(text);
-        for (char& c : folded) {
-            c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    const auto cased = [](std::string_view text, char from, char to) {
+        std::string changed(text);
+        for (char& c : changed) {
+            c = (c >= from && c <= from + 25) ? static_cast<char>(c - from + to) : c;
         }
-        return folded;
+        return changed;
     };
-    // The exact name wins over another spelling, as a case-sensitive folder may hold both.
-    std::optional<std::string> found;
-    for (const std::string& entry : FolderEntries(folder)) {
-        if (entry == name) {
-            return std::string(folder).append("/").append(entry);
-        }
-        if (!found && lower(entry) == lower(name)) {
-            found = std::string(folder).append("/").append(entry);
+    // The name as asked, then in capitals or small letters alone, the spellings Windows uses
+    // (System32 holds thousands of entries, not worth reading through for each name); only then
+    // every entry. The exact name wins, as a case-sensitive folder may hold several spellings.
+    for (const std::string& spelling :
+         {std::string(name), cased(name, 'a', 'A'), cased(name, 'A', 'a')}) {
+        const std::string path = std::string(folder).append("/").append(spelling);
+        struct stat info {};
+        if (::lstat(path.c_str(), &info) == 0) {
+            return path;
         }
     }
-    return found;
+    const std::string wanted = cased(name, 'A', 'a');
+    for (const std::string& entry : FolderEntries(folder)) {
+        if (cased(entry, 'A', 'a') == wanted) {
+            return std::string(folder).append("/").append(entry);
+        }
+    }
+    return std::nullopt;
 }
 
 std::optional<std::string> ReadInputFile(const std::string& path, std::size_t maxBytes,
