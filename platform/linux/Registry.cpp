@@ -538,6 +538,9 @@ Status RegQueryValueExA(KeyHandle key, const std::string& valueName, std::uint32
         value.stored > value.bytes.size() ? std::min<std::uint64_t>(value.stored, 0xFFFFFFFF)
                                           : bytes.size());
     if (size > length || value.stored > value.bytes.size()) {
+        // The caller gets Windows' answer; whoever reports the read must not call it a key.
+        state.lastProblem = "the value holds " + std::to_string(size) + " bytes, more than the " +
+                            std::to_string(length) + " read for it";
         length = size;
         return kMoreData;
     }

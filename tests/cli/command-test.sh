@@ -61,6 +61,7 @@ prefix "$work/empty" '"codkey"=""'
 prefix "$work/missing" '"other"="x"'
 prefix "$work/error" '"codkey"="Error"'
 prefix "$work/cut" '"codkey"="ABCD-EF'
+prefix "$work/long" "\"codkey\"=\"$(head -c 300 /dev/zero | tr '\0' K)\""
 # No tables of its own, and FIFOs where Wine keeps tables and the user's registry: read anyway.
 prefix "$work/bare" '"codkey"="caf\xe9"'
 mkdir -p "$work/bare/drive_c/windows/system32"
@@ -81,6 +82,8 @@ expect "recover missing value" 1 "Error" -- "$ostrel" recover --prefix "$work/mi
 expect "recover a key named Error" 0 "Error" -- "$ostrel" recover --prefix "$work/error"
 expect "recover a value cut short" 1 "Error" -- "$ostrel" recover --prefix "$work/cut"
 grep -q 'damaged' "$work/stderr" || fail "cut short: stderr says $(cat "$work/stderr")"
+expect "recover a value too long to read" 1 "Error" -- "$ostrel" recover --prefix "$work/long"
+grep -q 'more than the 255' "$work/stderr" || fail "too long: stderr says $(cat "$work/stderr")"
 expect "no tables, FIFOs instead" 0 "café" -- timeout 10 "$ostrel" recover --prefix "$work/bare"
 grep -q 'code page 1252' "$work/stderr" || fail "no tables: stderr says $(cat "$work/stderr")"
 expect "system.reg a FIFO" 1 "" -- timeout 10 "$ostrel" recover --prefix "$work/fifo-system"
