@@ -27,7 +27,6 @@ constexpr std::size_t kSlice = std::size_t{64} * 1024;
 constexpr std::size_t kKeyFixed = 0x4C;
 constexpr std::size_t kValueFixed = 0x14;
 constexpr std::uint16_t kKeyLatin1Name = 0x0020;
-constexpr std::uint16_t kKeySymbolicLink = 0x0010;
 constexpr std::uint16_t kValueLatin1Name = 0x0001;
 
 std::uint16_t U16(const unsigned char* at) {
@@ -395,16 +394,6 @@ Hive::Result Hive::Candidate(HiveCell cell, std::u16string_view name, HiveCell& 
         return Result::kMissing;
     }
     child = cell;
-    return Result::kFound;
-}
-
-Hive::Result Hive::IsLink(HiveCell key, bool& link) {
-    Begin();
-    Key facts;
-    if (!ReadKey(key, facts)) {
-        return Result::kDamaged;
-    }
-    link = (facts.flags & kKeySymbolicLink) != 0;
     return Result::kFound;
 }
 

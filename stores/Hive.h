@@ -50,12 +50,11 @@ class Hive {
     const std::string& Problem() const { return problem_; }
 
     Result Subkey(HiveCell key, std::u16string_view name, HiveCell& child);
-    // Subkey after subkey; kMissing as soon as one name is not there.
+    // Subkey after subkey; kMissing as soon as one name is not there. No names: the key itself,
+    // checked to be one.
     Result Walk(HiveCell key, const std::vector<std::u16string>& names, HiveCell& found);
     // Holds its value name (empty: the default value); data is read up to `limit` bytes.
     Result Value(HiveCell key, std::u16string_view name, std::size_t limit, HiveValue& value);
-    // A symbolic link (REG_LINK key) rather than a key of its own.
-    Result IsLink(HiveCell key, bool& link);
 
   private:
     struct Bin {

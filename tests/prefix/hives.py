@@ -35,9 +35,9 @@ def sz(text):
 
 
 class Key:
-    def __init__(self, name, values=(), keys=(), kind="lh", wide=False, link=False):
+    def __init__(self, name, values=(), keys=(), kind="lh", wide=False):
         self.name, self.values, self.keys = name, list(values), list(keys)
-        self.kind, self.wide, self.link = kind, wide, link
+        self.kind, self.wide = kind, wide
 
 
 def _child(parent, name, **options):
@@ -98,7 +98,7 @@ class Writer:
 
     def key(self, key, parent, security, minor, root=False):
         name, latin = name_bytes(key.name, key.wide)
-        flags = (KEY_COMP_NAME if latin else 0) | (0x2C if root else 0) | (0x10 if key.link else 0)
+        flags = (KEY_COMP_NAME if latin else 0) | (0x2C if root else 0)
         nk = self.cell(bytes(0x4C) + name)
         children = sorted(key.keys, key=lambda k: upcase(k.name))
         offsets = [self.key(k, nk, security, minor) for k in children]
@@ -195,7 +195,6 @@ def fixtures(out):
     path(root, "Values", [("big", REG_BINARY, big), ("edge", REG_BINARY, big[:BIG]),
                           ("inline", REG_BINARY, b"\xAA\xBB\xCC"), ("empty", REG_SZ, b""),
                           ("Mixed Case", REG_SZ, sz("case"))])
-    path(root, "Link", link=True)
     made = {
         "software.hiv": hive(root),
         "old-format.hiv": hive(software([("Values", [("big", REG_BINARY, big)])]), minor=3),
