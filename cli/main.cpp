@@ -82,6 +82,11 @@ int UseFoundWindows(const std::string& folder, const std::string& user,
     for (const std::string& note : choice.notes) {
         Complain(note);
     }
+    // hiberfil.sys sits at the root of the volume, beside the Windows folder.
+    if (choice.problem.empty() && cli::Hibernated(*platform::FindWindowsFolder(folder) + "/..")) {
+        Complain(folder + ": Windows there is hibernated (Fast Startup): the volume mounts "
+                          "read-only only, and its latest changes may not be on the disk");
+    }
     if (!choice.problem.empty()) {
         Complain(choice.problem);
         return choice.notWindows ? kUsageError : kNotRead;
@@ -218,10 +223,6 @@ int RunScan() {
     const char* user = std::getenv("USER");
     const auto installations = cli::FindWindowsInstallations(user ? user : "", hints);
     for (const std::string& root : installations) {
-        if (cli::Hibernated(root)) {
-            Complain(root + ": Windows there is hibernated (Fast Startup): the volume mounts "
-                            "read-only only, and its latest changes may not be on the disk");
-        }
         print("Windows", root, UseFoundWindows(root, "", env) == kRead ? read(root) : Recovered{});
         // A profile's own line only where the game saw a copy of its own there.
         for (const std::string& user : platform::WindowsProfiles(root)) {

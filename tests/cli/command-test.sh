@@ -192,8 +192,10 @@ cp -r "$disk" "$work/disk-cut" && truncate -s 4200 "$work/disk-cut/Windows/Syste
 expect "hive cut short" 1 "Error" -- "$ostrel" recover --windows "$work/disk-cut"
 grep -q 'software: hive truncated' "$work/stderr" || fail "hive cut short: $(cat "$work/stderr")"
 python3 "$(dirname "$(realpath "$0")")/../prefix/hives.py" disk "$work/disk-dirty" dirty
-expect "dirty hive" 0 "ABCD-EFGH-IJKL-MNOP-QRST" -- "$ostrel" recover --windows "$work/disk-dirty"
+printf 'HIBR' >"$work/disk-dirty/hiberfil.sys"
+expect "dirty hive" 0 "ABCD-EFGH-IJKL-MNOP-QRST" -- "$ostrel" recover --windows "$work/disk-dirty/Windows"
 [ "$(grep -c 'did not close this hive cleanly' "$work/stderr")" = 1 ] || fail "dirty: $(cat "$work/stderr")"
+grep -q 'hibernated (Fast Startup)' "$work/stderr" || fail "hibernated: $(cat "$work/stderr")"
 # scan finds the disk mounted (a loop-mounted image stands for the partition), and alice's copy.
 truncate -s 8M "$work/disk.img" && mkdir -p "$work/mnt"
 if [ "$(id -u)" = 0 ] && mkfs.ext4 -q -d "$disk" "$work/disk.img" 2>/dev/null &&
