@@ -4,6 +4,7 @@
 #include "platform/linux/Windows.h"
 
 #include <algorithm>
+#include <array>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -16,9 +17,12 @@ namespace {
 // The kernel's own files, which report no size: read to their end, within a bound.
 std::string KernelFile(const std::string& path) {
     std::ifstream in(path);
-    std::string text(std::size_t{4} << 20, '\0');
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<std::size_t>(in.gcount()));
+    std::string text;
+    std::array<char, 4096> block{};
+    while (text.size() < (std::size_t{4} << 20) &&
+           (in.read(block.data(), block.size()) || in.gcount() > 0)) {
+        text.append(block.data(), static_cast<std::size_t>(in.gcount()));
+    }
     return text;
 }
 
