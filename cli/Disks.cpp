@@ -5,9 +5,8 @@
 
 #include <algorithm>
 #include <array>
-#include <fstream>
+#include <cstdint>
 #include <iterator>
-#include <sstream>
 #include <sys/stat.h>
 
 namespace cli {
@@ -16,14 +15,31 @@ namespace {
 
 // The kernel's own files, which report no size: read to their end, within a bound.
 std::string KernelFile(const std::string& path) {
-    std::ifstream in(path);
+    std::string problem;
+    const auto source = platform::OpenInputFile(path, problem);
     std::string text;
     std::array<char, 4096> block{};
-    while (text.size() < (std::size_t{4} << 20) &&
-           (in.read(block.data(), block.size()) || in.gcount() > 0)) {
-        text.append(block.data(), static_cast<std::size_t>(in.gcount()));
+    while (source && text.size() < (std::size_t{4} << 20)) {
+        const std::int64_t got = source->ReadAt(text.size(), block.data(), block.size());
+        if (got <= 0) {
+            break;
+        }
+        text.append(block.data(), static_cast<std::size_t>(got));
     }
     return text;
+}
+
+// The fields of a line, split at blanks.
+std::vector<std::string_view> Fields(std::string_view line) {
+    std::vector<std::string_view> fields;
+    for (std::size_t at = 0; at < line.size();) {
+        const std::size_t end = std::min(line.find(' ', at), line.size());
+        if (end > at) {
+            fields.push_back(line.substr(at, end - at));
+        }
+        at = end + 1;
+    }
+    return fields;
 }
 
 std::string Unescape(std::string_view field) {
@@ -69,18 +85,18 @@ bool IsFolder(const std::string& path) {
 
 std::vector<Mount> ParseMountInfo(std::string_view text) {
     std::vector<Mount> mounts;
-    std::istringstream lines{std::string(text)};
-    for (std::string line; std::getline(lines, line);) {
-        std::istringstream fields(line);
-        std::vector<std::string> words{std::istream_iterator<std::string>(fields), {}};
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t end = std::min(text.find('\n', at), text.size());
+        const auto words = Fields(text.substr(at, end - at));
+        at = end + 1;
         // id, parent, major:minor, root, mount point, options, optional fields..., "-", type,
         // source, super options
         const auto dash = std::find(words.begin(), words.end(), "-");
         if (words.size() < 6 || dash == words.end() || words.end() - dash < 3) {
             continue;
         }
-        mounts.push_back(
-            {words[2], Unescape(words[4]), Unescape(*(dash + 1)), Unescape(*(dash + 2))});
+        mounts.push_back({std::string(words[2]), Unescape(words[4]), Unescape(*(dash + 1)),
+                          Unescape(*(dash + 2))});
     }
     return mounts;
 }
