@@ -34,12 +34,10 @@ struct OpenedHive {
 };
 
 struct Installation {
-    std::string windowsDir;
     OpenedHive software;
     OpenedHive system;
     OpenedHive classes; // the profile's UsrClass.dat, when a user is named
     bool win64 = false; // its SOFTWARE has a 32-bit view
-    std::string user;
 };
 
 struct OpenKey {
@@ -203,7 +201,6 @@ WindowsChoice UseWindows(const std::string& folder, const std::string& user,
             folder + " holds no Windows installation (no Windows/System32/config/SOFTWARE)";
         return choice;
     }
-    installation.windowsDir = *windows;
     const std::string system32 = *FindNoCase(*windows, "System32");
     state.tablesDir = system32;
     state.nlsFolders = nlsFolders;
@@ -223,7 +220,6 @@ WindowsChoice UseWindows(const std::string& folder, const std::string& user,
     stores::HiveCell wow = 0;
     installation.win64 = installation.software.hive->Subkey(installation.software.hive->Root(),
                                                             u"Wow6432Node", wow) == Result::kFound;
-    installation.user = user;
     // Without SYSTEM the code page stays Windows' most common, as for a prefix that names none.
     const auto system = FindPath(system32, {"config", "SYSTEM"});
     const bool haveSystem = system && OpenHive(*system, installation.system).empty();
