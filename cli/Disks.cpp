@@ -179,6 +179,21 @@ Volume ClassifyVolume(std::string_view firstSector) {
     return oem == "-FVE-FS-" ? Volume::kBitLocker : Volume::kOther;
 }
 
+Volume UdevVolume(std::string_view data) {
+    for (std::size_t at = 0; at < data.size();) {
+        const std::size_t end = std::min(data.find('\n', at), data.size());
+        const std::string_view line = data.substr(at, end - at);
+        at = end + 1;
+        if (line == "E:ID_FS_TYPE=ntfs") {
+            return Volume::kNtfs;
+        }
+        if (line == "E:ID_FS_TYPE=BitLocker") {
+            return Volume::kBitLocker;
+        }
+    }
+    return Volume::kOther;
+}
+
 bool Hibernated(const std::string& root) {
     std::string problem;
     const auto file = platform::FindNoCase(root, "hiberfil.sys");
@@ -225,7 +240,9 @@ std::vector<std::string> FindWindowsInstallations(const std::string& user,
         std::string problem;
         const std::string device = "/dev/" + name;
         const auto sector = platform::ReadDeviceStart(device, 512, problem);
-        const Volume volume = sector ? ClassifyVolume(*sector) : Volume::kOther;
+        // Most users may not read a disk; udev, which probed it, tells anyone what it holds.
+        const Volume volume =
+            sector ? ClassifyVolume(*sector) : UdevVolume(KernelFile("/run/udev/data/b" + numbers));
         std::string hint = device;
         if (volume == Volume::kNtfs) {
             hints.push_back(hint.append(" holds an NTFS volume that is not mounted; to look for "

@@ -33,6 +33,9 @@ std::vector<std::string> CandidateRoots(const std::vector<Mount>& mounts,
 // What the first sector of a partition says it holds.
 enum class Volume { kOther, kNtfs, kBitLocker };
 Volume ClassifyVolume(std::string_view firstSector);
+// The same, from what udev's probe found (its database file for the device, /run/udev/data/bM:m,
+// which anyone may read where the disk itself only root may).
+Volume UdevVolume(std::string_view data);
 
 // The Windows installations mounted on this machine (their roots), and, into hints, one line for
 // each NTFS or BitLocker partition that is not mounted, saying how to read it.

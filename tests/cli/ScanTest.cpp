@@ -175,6 +175,9 @@ TEST(Disks, OpensOnlyLocalFilesystemsAndTellsVolumesApart) {
     EXPECT_EQ(cli::ClassifyVolume("\xeb\x58\x90-FVE-FS-" + blank), cli::Volume::kBitLocker);
     EXPECT_EQ(cli::ClassifyVolume("\xeb\x3c\x90mkfs.fat" + blank), cli::Volume::kOther);
     EXPECT_EQ(cli::ClassifyVolume("NTF"), cli::Volume::kOther);
+    EXPECT_EQ(cli::UdevVolume("S:disk/by-uuid/1\nE:ID_FS_TYPE=ntfs\n"), cli::Volume::kNtfs);
+    EXPECT_EQ(cli::UdevVolume("E:ID_FS_TYPE=BitLocker"), cli::Volume::kBitLocker);
+    EXPECT_EQ(cli::UdevVolume("E:ID_FS_TYPE=ntfsx\n"), cli::Volume::kOther);
 }
 
 TEST_F(MadeUpHome, LooksForWindowsOnlyWhereNothingCanHang) {
