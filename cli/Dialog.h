@@ -24,10 +24,12 @@ enum class Tool { KDialog, Zenity };
 
 // One prefix as the scan saw it, in the scan's order.
 struct Finding {
-    std::string origin; // bytes, as the scan names it
-    std::string folder; // bytes of the prefix folder's path
-    std::wstring key;   // what Recover read, "Error" included
-    bool read = false;  // a key, not the failure marker
+    std::string origin;      // bytes, as the scan names it
+    std::string folder;      // bytes of the prefix folder's path
+    std::wstring key;        // what Recover read, "Error" included
+    bool read = false;       // a key, not the failure marker
+    bool windows = false;    // found on a Windows disk (folder: the installation's root)
+    std::string windowsUser; // the profile whose own copy it is; empty: the machine-wide key
 };
 
 using Arguments = std::vector<std::string>;

@@ -61,17 +61,7 @@ bool NaturalLess(const std::string& a, const std::string& b) {
 }
 
 std::vector<std::string> Entries(const std::string& folder) {
-    std::vector<std::string> names;
-    const platform::UniqueDir dir(::opendir(folder.c_str()));
-    if (!dir) {
-        return names;
-    }
-    while (const dirent* entry = ::readdir(dir.get())) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..") {
-            names.push_back(name);
-        }
-    }
+    std::vector<std::string> names = platform::FolderEntries(folder);
     std::sort(names.begin(), names.end(), NaturalLess);
     return names;
 }

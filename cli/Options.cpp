@@ -3,11 +3,12 @@
 namespace cli {
 
 const char* const kUsage =
-    "Usage: ostrel recover [--prefix DIR]\n"
-    "       ostrel backup [--prefix DIR] [--key TEXT]\n"
+    "Usage: ostrel recover [--prefix DIR | --windows DIR [--user NAME]]\n"
+    "       ostrel backup [--prefix DIR | --windows DIR [--user NAME]] [--key TEXT]\n"
     "       ostrel scan\n"
     "\n"
-    "Reads the Call of Duty 4 CD key from a Wine or Proton prefix, without starting Wine.\n"
+    "Reads the Call of Duty 4 CD key from a Wine or Proton prefix, without starting Wine, or\n"
+    "from a Windows installation that is not running (a dual-boot partition, an old disk).\n"
     "\n"
     "  recover   print the key (\"Error\" when it cannot be read, and why on stderr)\n"
     "  backup    write ostrel.txt in the current folder: the key, or TEXT, under a short header;\n"
@@ -15,17 +16,23 @@ const char* const kUsage =
     "            ostrel.txt is left alone. A link to a file is followed; a device, a pipe or a\n"
     "            link to one is never written\n"
     "  scan      list every prefix found (Wine, Steam/Proton, Lutris, Bottles, Heroic,\n"
-    "            PlayOnLinux), one line each: origin, folder and key, separated by tabs\n"
+    "            PlayOnLinux) and every mounted Windows installation (and each profile there\n"
+    "            with a VirtualStore copy of the key), one line each: origin, folder and key,\n"
+    "            separated by tabs; on stderr, how to mount an NTFS partition that is not\n"
+    "            mounted\n"
     "\n"
     "  --prefix DIR  the prefix (the folder holding system.reg), or a Proton compatdata folder;\n"
     "                default $WINEPREFIX, else ~/.wine\n"
+    "  --windows DIR the root of a mounted Windows installation (or its Windows folder): the\n"
+    "                key the game saw there, from Windows/System32/config/SOFTWARE\n"
+    "  --user NAME   as the profile Users/NAME saw it: its VirtualStore copy, if it has one\n"
     "  --key TEXT    back up TEXT instead of the key read from the prefix\n"
     "  --help        show this help;  --version  show the version\n"
     "\n"
     "Exit status: 0 when a key was read or written; 1 when none was (no such key or value, a\n"
     "damaged or unreadable registry file, a failed write); 2 for a usage error or a folder\n"
-    "that holds no system.reg.\n"
-    "Nothing is ever written to the prefix.\n";
+    "that holds no system.reg or no Windows installation.\n"
+    "Nothing is ever written to the prefix or the Windows disk.\n";
 
 namespace {
 
@@ -65,7 +72,9 @@ ParsedOptions ParseOptions(const std::vector<std::string>& arguments) {
     for (std::size_t i = 1; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
         if (argument == "--help" || argument == "-h") {
-            return {Options{Command::Help, {}, {}}, {}};
+            Options help;
+            help.command = Command::Help;
+            return {help, {}};
         }
         // Both "--prefix DIR" and "--prefix=DIR", as users of GNU tools type them.
         std::string name = argument;
@@ -76,12 +85,18 @@ ParsedOptions ParseOptions(const std::vector<std::string>& arguments) {
             value = argument.substr(equals + 1);
         }
         std::optional<std::string>* slot = nullptr;
-        if (name == "--prefix" &&
-            (options.command == Command::Recover || options.command == Command::Backup)) {
+        const bool reads =
+            options.command == Command::Recover || options.command == Command::Backup;
+        if (name == "--prefix" && reads) {
             slot = &options.prefix;
+        } else if (name == "--windows" && reads) {
+            slot = &options.windows;
+        } else if (name == "--user" && reads) {
+            slot = &options.user;
         } else if (name == "--key" && options.command == Command::Backup) {
             slot = &options.key;
-        } else if (name == "--prefix" || name == "--key") {
+        } else if (name == "--prefix" || name == "--key" || name == "--windows" ||
+                   name == "--user") {
             return Fail(name + " does not go with this command (try ostrel --help)");
         } else {
             return Fail("unknown option '" + argument + "' (try ostrel --help)");
@@ -95,10 +110,21 @@ ParsedOptions ParseOptions(const std::vector<std::string>& arguments) {
             }
             value = arguments[++i];
         }
-        if (name == "--prefix" && value->empty()) {
-            return Fail("--prefix needs a folder");
+        if ((name == "--prefix" || name == "--windows") && value->empty()) {
+            return Fail(name + " needs a folder");
+        }
+        // A profile is a folder name under Users: nothing that could lead out of it.
+        if (name == "--user" && (value->empty() || *value == "." || *value == ".." ||
+                                 value->find('/') != std::string::npos)) {
+            return Fail("--user needs the name of a folder under Users");
         }
         *slot = std::move(value);
+    }
+    if (options.windows && options.prefix) {
+        return Fail("--windows and --prefix name two different places: give one");
+    }
+    if (options.user && !options.windows) {
+        return Fail("--user goes with --windows");
     }
     return {std::move(options), {}};
 }

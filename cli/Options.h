@@ -11,8 +11,10 @@ enum class Command { Recover, Backup, Scan, Help, Version };
 
 struct Options {
     Command command = Command::Help;
-    std::optional<std::string> prefix; // as typed; resolved later
-    std::optional<std::string> key;    // UTF-8, as typed
+    std::optional<std::string> prefix;  // as typed; resolved later
+    std::optional<std::string> windows; // a Windows installation's root, as typed
+    std::optional<std::string> user;    // a profile of it
+    std::optional<std::string> key;     // UTF-8, as typed
 };
 
 // Either the options, or the one-line reason they are wrong (without the program's name).

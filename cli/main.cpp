@@ -1,12 +1,14 @@
 // ostrel: the window's Recover and Backup as a Linux command that reads the key straight out of a
 // Wine or Proton prefix, plus a scan of every prefix on the machine.
 #include "cli/Dialog.h"
+#include "cli/Disks.h"
 #include "cli/Launchers.h"
 #include "cli/Options.h"
 #include "platform/File.h"
 #include "platform/Message.h"
 #include "platform/Version.h"
 #include "platform/linux/Prefix.h"
+#include "platform/linux/Windows.h"
 #include "registry/General.h"
 #include "stores/Unicode.h"
 #include "window/BackupFile.h"
@@ -73,9 +75,35 @@ int UseFoundPrefix(const std::string& folder, const cli::Environment& env) {
     return kRead;
 }
 
-// --prefix, else $WINEPREFIX, else ~/.wine; a Proton compatdata folder stands for its pfx/.
+// Selects a Windows installation for the registry calls, with the same exit codes: 2 when the
+// folder holds none (or no such profile), 1 when its hives cannot be read.
+int UseFoundWindows(const std::string& folder, const std::string& user,
+                    const cli::Environment& env) {
+    const platform::WindowsChoice choice =
+        platform::UseWindows(folder, user, cli::WineNlsFolders(env));
+    for (const std::string& note : choice.notes) {
+        Complain(note);
+    }
+    // hiberfil.sys sits at the root of the volume, beside the Windows folder.
+    if (choice.problem.empty() && cli::Hibernated(*platform::FindWindowsFolder(folder) + "/..")) {
+        Complain(folder + ": Windows there is hibernated (Fast Startup): the volume mounts "
+                          "read-only only, and its latest changes may not be on the disk");
+    }
+    if (!choice.problem.empty()) {
+        Complain(choice.problem);
+        return choice.notWindows ? kUsageError : kNotRead;
+    }
+    return kRead;
+}
+
+// --windows DIR; else --prefix, else $WINEPREFIX, else ~/.wine; a Proton compatdata folder
+// stands for its pfx/.
 int OpenPrefix(const cli::Options& options, std::string& prefix) {
     const cli::Environment env = cli::EnvironmentOfProcess();
+    if (options.windows) {
+        prefix = *options.windows;
+        return UseFoundWindows(prefix, options.user.value_or(""), env);
+    }
     if (options.prefix) {
         prefix = *options.prefix;
     } else if (!env.winePrefix.empty()) {
@@ -113,6 +141,8 @@ int RunRecover(const cli::Options& options) {
     SayCodePage();
     if (!recovered.read) {
         Complain("no key read from " + prefix + ": " + recovered.why);
+    } else if (platform::OpenedFromVirtualStore()) {
+        Complain("the key is the VirtualStore copy of Users/" + *options.user);
     }
     // Into a pipe or a file the key goes exactly as read; only a terminal is protected from it.
     const std::string key = stores::ToUtf8(recovered.read ? recovered.text : L"Error");
@@ -168,17 +198,40 @@ std::size_t ScanPrefixes(const std::function<void(const cli::dialog::Finding&)>&
     for (const auto& problem : problems) {
         Complain(problem);
     }
+    const auto read = [&](const std::string& path) {
+        Recovered recovered = Recover();
+        if (!recovered.read) {
+            Complain(path + ": " + recovered.why);
+        }
+        return recovered;
+    };
     for (const auto& found : prefixes) {
-        Recovered recovered;
-        if (UseFoundPrefix(found.path, env) == kRead) {
-            recovered = Recover();
-            if (!recovered.read) {
-                Complain(found.path + ": " + recovered.why);
+        const Recovered recovered =
+            UseFoundPrefix(found.path, env) == kRead ? read(found.path) : Recovered{};
+        each({found.origin, found.path, recovered.text, recovered.read, false, {}});
+    }
+    std::vector<std::string> hints;
+    // $USER names the folders where desktops mount disks for the user.
+    const char* user = std::getenv("USER");
+    const auto installations = cli::FindWindowsInstallations(user ? user : "", hints);
+    for (const std::string& root : installations) {
+        const Recovered recovered =
+            UseFoundWindows(root, "", env) == kRead ? read(root) : Recovered{};
+        each({"Windows", root, recovered.text, recovered.read, true, {}});
+        // A profile's own line only where the game saw a copy of its own there.
+        for (const std::string& profile : platform::WindowsProfiles(root)) {
+            if (platform::UseWindows(root, profile, cli::WineNlsFolders(env)).problem.empty()) {
+                const Recovered own = Recover();
+                if (platform::OpenedFromVirtualStore()) {
+                    each({"Windows user " + profile, root, own.text, own.read, true, profile});
+                }
             }
         }
-        each({found.origin, found.path, recovered.text, recovered.read});
     }
-    return prefixes.size();
+    for (const std::string& hint : hints) {
+        Complain(hint);
+    }
+    return prefixes.size() + installations.size();
 }
 
 int RunScan() {
@@ -195,7 +248,7 @@ int RunScan() {
         std::fflush(stdout);
     });
     if (found == 0) {
-        Complain("no Wine prefix found");
+        Complain("no Wine prefix or Windows installation found");
         return kNotRead;
     }
     return Finish(anyRead ? kRead : kNotRead);
@@ -214,7 +267,10 @@ int RunDialog() {
             const auto text = stores::FromUtf8(typed);
             if (!text) {
                 result.error = EILSEQ;
-            } else if (UseFoundPrefix(from.folder, cli::EnvironmentOfProcess()) == kRead) {
+            } else if ((from.windows
+                            ? UseFoundWindows(from.folder, from.windowsUser,
+                                              cli::EnvironmentOfProcess())
+                            : UseFoundPrefix(from.folder, cli::EnvironmentOfProcess())) == kRead) {
                 platform::LearnCodePage();
                 result = BackupFile::Write(*text);
             } else {

@@ -14,6 +14,7 @@ packages=(
   g++                                       # the native Linux build, linked statically
   zenity xdotool                            # the Linux command's windows, answered on a virtual display
   desktop-file-utils libglib2.0-bin python3-gi   # its launcher checked and started as file managers do
+  chntpw libhivex-bin libwin-hivex-perl reglookup samba-libs   # hives written and read by others
 )
 
 missing=()

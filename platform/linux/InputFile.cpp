@@ -30,24 +30,94 @@ class FileSource final : public stores::ByteSource {
     std::uint64_t size_;
 };
 
+// Open without blocking (a FIFO would wait for a writer) and only when the file is of the kind
+// asked for, so that nothing else is ever read.
+UniqueFd OpenChecked(const std::string& path, bool device, std::uint64_t& size,
+                     std::string& problem) {
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat info {};
+    if (!fd || ::fstat(fd.get(), &info) != 0) {
+        problem = path + ": " + std::strerror(errno);
+        return UniqueFd();
+    }
+    if (device ? !S_ISBLK(info.st_mode) : !S_ISREG(info.st_mode)) {
+        problem = path + (device ? " is not a block device" : " is not a regular file");
+        return UniqueFd();
+    }
+    size = static_cast<std::uint64_t>(info.st_size);
+    return fd;
+}
+
 } // namespace
 
 std::unique_ptr<stores::ByteSource> OpenInputFile(const std::string& path, std::string& problem) {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    std::uint64_t size = 0;
+    UniqueFd fd = OpenChecked(path, false, size, problem);
     if (!fd) {
+        return nullptr;
+    }
+    return std::make_unique<FileSource>(std::move(fd), size);
+}
+
+std::optional<std::string> ReadDeviceStart(const std::string& path, std::size_t bytes,
+                                           std::string& problem) {
+    std::uint64_t size = 0;
+    UniqueFd fd = OpenChecked(path, true, size, problem);
+    if (!fd) {
+        return std::nullopt;
+    }
+    std::string start(bytes, '\0');
+    const FileSource source(std::move(fd), bytes);
+    const std::int64_t got = source.ReadAt(0, start.data(), bytes);
+    if (got < 0) {
         problem = path + ": " + std::strerror(errno);
-        return nullptr;
+        return std::nullopt;
     }
-    struct stat info {};
-    if (::fstat(fd.get(), &info) != 0) {
-        problem = path + ": " + std::strerror(errno);
-        return nullptr;
+    start.resize(static_cast<std::size_t>(got));
+    return start;
+}
+
+std::vector<std::string> FolderEntries(const std::string& folder) {
+    std::vector<std::string> names;
+    const UniqueDir dir(::opendir(folder.c_str()));
+    if (!dir) {
+        return names;
     }
-    if (!S_ISREG(info.st_mode)) {
-        problem = path + " is not a regular file";
-        return nullptr;
+    while (const dirent* entry = ::readdir(dir.get())) {
+        const std::string_view name = entry->d_name;
+        if (name != "." && name != "..") {
+            names.emplace_back(name);
+        }
     }
-    return std::make_unique<FileSource>(std::move(fd), static_cast<std::uint64_t>(info.st_size));
+    return names;
+}
+
+std::optional<std::string> FindNoCase(const std::string& folder, std::string_view name) {
+    const auto cased = [](std::string_view text, char from, char to) {
+        std::string changed(text);
+        for (char& c : changed) {
+            c = (c >= from && c <= from + 25) ? static_cast<char>(c - from + to) : c;
+        }
+        return changed;
+    };
+    // The name as asked, then in capitals or small letters alone, the spellings Windows uses
+    // (System32 holds thousands of entries, not worth reading through for each name); only then
+    // every entry. The exact name wins, as a case-sensitive folder may hold several spellings.
+    for (const std::string& spelling :
+         {std::string(name), cased(name, 'a', 'A'), cased(name, 'A', 'a')}) {
+        const std::string path = std::string(folder).append("/").append(spelling);
+        struct stat info {};
+        if (::lstat(path.c_str(), &info) == 0) {
+            return path;
+        }
+    }
+    const std::string wanted = cased(name, 'A', 'a');
+    for (const std::string& entry : FolderEntries(folder)) {
+        if (cased(entry, 'A', 'a') == wanted) {
+            return std::string(folder).append("/").append(entry);
+        }
+    }
+    return std::nullopt;
 }
 
 std::optional<std::string> ReadInputFile(const std::string& path, std::size_t maxBytes,

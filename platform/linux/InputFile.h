@@ -9,6 +9,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -16,6 +18,20 @@ namespace platform {
 // a regular file") when it cannot be read. It stays open, so every read sees the same file even
 // when a newer one is renamed over it meanwhile.
 std::unique_ptr<stores::ByteSource> OpenInputFile(const std::string& path, std::string& problem);
+
+// The first bytes of a block device (a partition's boot sector); nothing, and the reason, when
+// it is no block device or cannot be read (most users may not read disks).
+std::optional<std::string> ReadDeviceStart(const std::string& path, std::size_t bytes,
+                                           std::string& problem);
+
+// The names in a folder, "." and ".." left out, in no particular order; none when it cannot be
+// read.
+std::vector<std::string> FolderEntries(const std::string& folder);
+
+// The entry of folder whose name is name in ASCII letters of any case: NTFS mounted on Linux
+// may show config/software where Windows wrote config/SOFTWARE, and C_1252.NLS where a Wine
+// prefix has c_1252.nls. Nothing when the folder holds no such entry.
+std::optional<std::string> FindNoCase(const std::string& folder, std::string_view name);
 
 // A whole regular file of at most maxBytes; nothing, and the reason, otherwise.
 std::optional<std::string> ReadInputFile(const std::string& path, std::size_t maxBytes,

@@ -14,15 +14,17 @@ namespace {
 
 constexpr unsigned kDefaultCodePage = 1252;
 
-// The NLS file of that name: the prefix's own, else the first of Wine's install folders that
-// holds a valid one. `where` says which was used.
+// The NLS file of that name: the prefix's (or Windows installation's) own, else the first of
+// Wine's install folders that holds a valid one. `where` says which was used.
 template <typename Table>
 std::optional<Table> FindTable(PrefixState& state, const std::string& name, std::string& where) {
-    std::vector<std::string> folders{state.dir + "/drive_c/windows/system32"};
+    std::vector<std::string> folders{state.tablesDir};
     folders.insert(folders.end(), state.nlsFolders.begin(), state.nlsFolders.end());
     for (const std::string& folder : folders) {
         std::string problem;
-        const std::string path = std::string(folder).append("/").append(name);
+        // Windows names them C_1252.NLS, Wine c_1252.nls.
+        const std::string path =
+            FindNoCase(folder, name).value_or(std::string(folder).append("/").append(name));
         struct stat info {};
         if (::lstat(path.c_str(), &info) != 0) {
             continue; // not there: the usual case for all but one of the folders
@@ -68,20 +70,28 @@ void SettleCodePage(PrefixState& state, unsigned number) {
     const auto table = FindTable<stores::CodePage>(state, name, where);
     if (table && table->Number() == number) {
         state.codePage = *table;
-        if (where.rfind(state.dir + "/", 0) != 0) {
-            state.notes.push_back("code page " + std::to_string(number) + ": the prefix has no " +
-                                  name + "; used " + where);
+        if (where.rfind(state.tablesDir + "/", 0) != 0) {
+            state.notes.push_back("code page " + std::to_string(number) + ": " + state.tablesDir +
+                                  " has no " + name + "; used " + where);
         }
     } else if (number == kDefaultCodePage) {
         state.codePage = stores::CodePage::Builtin1252();
-        state.notes.push_back("code page 1252: no " + name +
-                              " in the prefix or Wine's folders; used the built-in table");
+        state.notes.push_back("code page 1252: no " + name + " in " + state.tablesDir +
+                              " or Wine's folders; used the built-in table");
     } else {
         state.codePage = stores::CodePage::AsciiOnly(number);
-        state.notes.push_back("code page " + std::to_string(number) + ": no " + name +
-                              " in the prefix or Wine's folders; letters beyond ASCII read as ?");
+        state.notes.push_back("code page " + std::to_string(number) + ": no " + name + " in " +
+                              state.tablesDir +
+                              " or Wine's folders; letters beyond ASCII read as ?");
     }
     state.codePageSettled = true;
+}
+
+void LoadCaseTable(PrefixState& state) {
+    std::string where;
+    if (auto fold = FindTable<stores::CaseTable>(state, "l_intl.nls", where)) {
+        state.fold = std::move(*fold);
+    }
 }
 
 } // namespace prefix
@@ -104,12 +114,10 @@ std::string UsePrefix(const std::string& prefixDir, const std::vector<std::strin
     prefix::PrefixState& state = prefix::CurrentPrefix();
     state = prefix::PrefixState{};
     state.dir = prefixDir;
+    state.tablesDir = prefixDir + "/drive_c/windows/system32";
     state.nlsFolders = nlsFolders;
     state.arch = file->arch();
-    std::string where;
-    if (auto fold = prefix::FindTable<stores::CaseTable>(state, "l_intl.nls", where)) {
-        state.fold = std::move(*fold);
-    }
+    prefix::LoadCaseTable(state);
     return {};
 }
 

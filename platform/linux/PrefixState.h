@@ -12,6 +12,9 @@ namespace platform::prefix {
 
 struct PrefixState {
     std::string dir; // empty until a prefix is chosen: every key is then missing
+    // Or a Windows installation is read instead (platform/linux/Windows.h).
+    bool windowsDisk = false;
+    std::string tablesDir; // where its own NLS files are: system32 of the prefix or of Windows
     std::vector<std::string> nlsFolders;
     stores::Arch arch = stores::Arch::kNone; // win64 shows 32-bit programs its Wow6432Node keys
     // The ANSI code page is learnt on the way, in the first pass over system.reg that a read
@@ -24,6 +27,9 @@ struct PrefixState {
 };
 
 PrefixState& CurrentPrefix();
+
+// Loads the case table of the prefix or installation (ASCII letters alone when it has none).
+void LoadCaseTable(PrefixState& state);
 
 // Loads the table of the code page a prefix names (0: it names none, which means 1252).
 void SettleCodePage(PrefixState& state, unsigned number);

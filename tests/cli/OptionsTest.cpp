@@ -37,6 +37,10 @@ TEST(ParseOptions, AcceptsEachCommandWithItsOptions) {
         EXPECT_EQ(parsed.options->prefix, c.prefix) << c.arguments.size();
         EXPECT_EQ(parsed.options->key, c.key) << c.arguments.size();
     }
+    const auto disk = cli::ParseOptions({"backup", "--windows=/mnt/c", "--user", "alice"});
+    ASSERT_TRUE(disk.options) << disk.error;
+    EXPECT_EQ(disk.options->windows, "/mnt/c");
+    EXPECT_EQ(disk.options->user, "alice");
 }
 
 TEST(ParseOptions, RefusesWithOneLineSayingWhy) {
@@ -51,6 +55,12 @@ TEST(ParseOptions, RefusesWithOneLineSayingWhy) {
         {{"recover", "--prefix"}, "--prefix needs a value"},
         {{"recover", "--prefix="}, "--prefix needs a folder"},
         {{"backup", "--key", "a", "--key", "b"}, "--key given twice"},
+        {{"recover", "--user", "alice"}, "--user goes with --windows"},
+        {{"recover", "--windows", "/w", "--prefix", "/p"}, "give one"},
+        {{"scan", "--windows", "/w"}, "--windows does not go with this command"},
+        {{"recover", "--windows="}, "--windows needs a folder"},
+        {{"recover", "--windows", "/w", "--user", ".."}, "--user needs the name of a folder"},
+        {{"recover", "--windows", "/w", "--user", "a/../b"}, "--user needs the name of a folder"},
     };
     for (const auto& [arguments, reason] : cases) {
         const auto parsed = cli::ParseOptions(arguments);

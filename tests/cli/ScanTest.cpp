@@ -1,8 +1,10 @@
+#include "cli/Disks.h"
 #include "cli/LauncherFiles.h"
 #include "cli/Launchers.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -148,6 +150,46 @@ TEST(LutrisPrefix, TakesTheGameSectionsOwnPrefix) {
     for (const auto& [yml, prefix] : cases) {
         EXPECT_EQ(cli::LutrisPrefix(yml), prefix) << yml;
     }
+}
+
+TEST(Disks, OpensOnlyLocalFilesystemsAndTellsVolumesApart) {
+    const std::pair<const char*, bool> lines[] = {
+        {"27 1 8:2 / /mnt/win rw - ntfs3 /dev/sda2 rw", true},
+        {"28 1 0:50 / /media/u/Win\\040Disk rw - fuseblk /dev/sdb1 rw", true},
+        {"29 1 8:1 / / rw shared:1 - ext4 /dev/sda1 rw", true},
+        {"30 1 0:51 / /net rw - nfs4 server:/export rw", false},
+        {"31 1 0:52 / /share rw - cifs //server/share rw", false},
+        {"32 1 0:53 / /remote rw - fuse.sshfs me@host:/ rw", false},
+        {"33 1 0:54 / /auto rw - autofs systemd-1 rw", false},
+        {"34 1 0:22 / /tmp rw - tmpfs tmpfs rw", false},
+        {"35 1 0:21 / /proc rw - proc proc rw", false},
+    };
+    for (const auto& [line, opens] : lines) {
+        const auto mounts = cli::ParseMountInfo(line);
+        ASSERT_EQ(mounts.size(), 1u) << line;
+        EXPECT_EQ(cli::MayOpen(mounts[0]), opens) << line;
+    }
+    EXPECT_EQ(cli::ParseMountInfo(lines[1].first)[0].point, "/media/u/Win Disk");
+    const std::string blank(512, '\0');
+    EXPECT_EQ(cli::ClassifyVolume("\xeb\x52\x90NTFS    " + blank), cli::Volume::kNtfs);
+    EXPECT_EQ(cli::ClassifyVolume("\xeb\x58\x90-FVE-FS-" + blank), cli::Volume::kBitLocker);
+    EXPECT_EQ(cli::ClassifyVolume("\xeb\x3c\x90mkfs.fat" + blank), cli::Volume::kOther);
+    EXPECT_EQ(cli::ClassifyVolume("NTF"), cli::Volume::kOther);
+    EXPECT_EQ(cli::UdevVolume("S:disk/by-uuid/1\nE:ID_FS_TYPE=ntfs\n"), cli::Volume::kNtfs);
+    EXPECT_EQ(cli::UdevVolume("E:ID_FS_TYPE=BitLocker"), cli::Volume::kBitLocker);
+    EXPECT_EQ(cli::UdevVolume("E:ID_FS_TYPE=ntfsx\n"), cli::Volume::kOther);
+}
+
+TEST_F(MadeUpHome, LooksForWindowsOnlyWhereNothingCanHang) {
+    // A media folder on the local disk holds a USB disk and a network share mounted below it.
+    fs::create_directories(Path("media/u/USB"));
+    fs::create_directories(Path("media/u/NAS"));
+    const std::vector<cli::Mount> mounts = {{"8:1", "/", "ext4", "/dev/sda1"},
+                                            {"0:60", Path("media/u/NAS"), "nfs", "nas:/x"}};
+    const auto roots = cli::CandidateRoots(mounts, {Path("media/u"), Path("nowhere")});
+    EXPECT_NE(std::find(roots.begin(), roots.end(), Path("media/u/USB")), roots.end());
+    EXPECT_EQ(std::find(roots.begin(), roots.end(), Path("media/u/NAS")), roots.end());
+    EXPECT_TRUE(cli::CandidateRoots({{"0:60", "/", "nfs", "nas:/"}}, {Path("media/u")}).empty());
 }
 
 TEST(HeroicPrefixes, FindsTheKeyNotTheWord) {

@@ -6,8 +6,10 @@ set -uo pipefail
 ostrel="$(realpath "$1")"
 work="$(mktemp -d "${TMPDIR:-/tmp}/ostrel-command.XXXXXX")"
 mounted=""
+diskmount=""
 cleanup() {
   [ -n "$mounted" ] && { umount "$mounted" 2>/dev/null || umount -l "$mounted"; }
+  [ -n "$diskmount" ] && { umount "$diskmount" 2>/dev/null || umount -l "$diskmount"; }
   chmod -R u+w "$work" 2>/dev/null
   rm -rf "$work"
 }
@@ -59,6 +61,7 @@ prefix "$work/empty" '"codkey"=""'
 prefix "$work/missing" '"other"="x"'
 prefix "$work/error" '"codkey"="Error"'
 prefix "$work/cut" '"codkey"="ABCD-EF'
+prefix "$work/long" "\"codkey\"=\"$(head -c 300 /dev/zero | tr '\0' K)\""
 # No tables of its own, and FIFOs where Wine keeps tables and the user's registry: read anyway.
 prefix "$work/bare" '"codkey"="caf\xe9"'
 mkdir -p "$work/bare/drive_c/windows/system32"
@@ -79,6 +82,8 @@ expect "recover missing value" 1 "Error" -- "$ostrel" recover --prefix "$work/mi
 expect "recover a key named Error" 0 "Error" -- "$ostrel" recover --prefix "$work/error"
 expect "recover a value cut short" 1 "Error" -- "$ostrel" recover --prefix "$work/cut"
 grep -q 'damaged' "$work/stderr" || fail "cut short: stderr says $(cat "$work/stderr")"
+expect "recover a value too long to read" 1 "Error" -- "$ostrel" recover --prefix "$work/long"
+grep -q 'more than the 255' "$work/stderr" || fail "too long: stderr says $(cat "$work/stderr")"
 expect "no tables, FIFOs instead" 0 "café" -- timeout 10 "$ostrel" recover --prefix "$work/bare"
 grep -q 'code page 1252' "$work/stderr" || fail "no tables: stderr says $(cat "$work/stderr")"
 expect "system.reg a FIFO" 1 "" -- timeout 10 "$ostrel" recover --prefix "$work/fifo-system"
@@ -93,7 +98,7 @@ expect "no prefix" 2 "" -- "$ostrel" recover --prefix "$work/notprefix"
 expect "unknown option" 2 "" -- "$ostrel" recover --bogus
 [ "$(wc -l <"$work/stderr")" = 1 ] || fail "usage error is not one line: $(cat "$work/stderr")"
 expect "help" 0 "$("$ostrel" --help)" -- "$ostrel" help
-"$ostrel" --help | grep -q 'ostrel backup \[--prefix DIR\] \[--key TEXT\]' || fail "help lacks usage"
+"$ostrel" --help | grep -q 'ostrel backup \[--prefix DIR | --windows DIR \[--user NAME\]\] \[--key TEXT\]' || fail "help lacks usage"
 ls -A | grep -q . && fail "recover wrote into the current folder: $(ls -A)"
 
 expect "backup" 0 "ostrel.txt written!" -- "$ostrel" backup --prefix "$work/good"
@@ -164,6 +169,45 @@ if mount -t tmpfs -o size=64k tmpfs "$work/full" 2>/dev/null; then
   cd "$work/cwd" || exit 1
 else
   echo "cannot mount a tmpfs (needs root): full disk not tried"
+fi
+
+# A Windows disk as tests/prefix/hives.py lays one out (config/software in lower case), with the
+# tables under the names Windows gives them: SYSTEM names code page 1251; alice's profile holds a
+# VirtualStore copy of the key, bob's none.
+disk="$work/disk"
+python3 "$(dirname "$(realpath "$0")")/../prefix/hives.py" disk "$disk"
+cp /usr/share/wine/nls/c_1251.nls "$disk/Windows/System32/C_1251.NLS"
+cp /usr/share/wine/nls/l_intl.nls "$disk/Windows/System32/L_INTL.NLS"
+expect "windows" 0 "ABCD-EFGH-IJKL-MNOP-QRST" -- "$ostrel" recover --windows "$disk"
+expect "windows folder" 0 "ABCD-EFGH-IJKL-MNOP-QRST" -- "$ostrel" recover --windows "$disk/Windows"
+expect "virtualstore" 0 "ЖЁЛТ-ALICE" -- "$ostrel" recover --windows "$disk" --user alice
+grep -q 'VirtualStore copy of Users/alice' "$work/stderr" || fail "virtualstore: $(cat "$work/stderr")"
+expect "profile without a copy" 0 "ABCD-EFGH-IJKL-MNOP-QRST" -- "$ostrel" recover --windows "$disk" --user bob
+expect "no such profile" 2 "" -- "$ostrel" recover --windows "$disk" --user carol
+expect "no windows there" 2 "" -- "$ostrel" recover --windows "$work/notprefix"
+expect "backup from windows" 0 "ostrel.txt written!" -- "$ostrel" backup --windows "$disk" --user alice
+expect_file "backup from windows" "${header}"$'\xc6\xa8\xcb\xd2'"-ALICE"$'\r\n'
+rm ostrel.txt
+cp -r "$disk" "$work/disk-cut" && truncate -s 4200 "$work/disk-cut/Windows/System32/config/software"
+expect "hive cut short" 1 "Error" -- "$ostrel" recover --windows "$work/disk-cut"
+grep -q 'software: hive truncated' "$work/stderr" || fail "hive cut short: $(cat "$work/stderr")"
+python3 "$(dirname "$(realpath "$0")")/../prefix/hives.py" disk "$work/disk-dirty" dirty
+printf 'HIBR' >"$work/disk-dirty/hiberfil.sys"
+expect "dirty hive" 0 "ABCD-EFGH-IJKL-MNOP-QRST" -- "$ostrel" recover --windows "$work/disk-dirty/Windows"
+[ "$(grep -c 'did not close this hive cleanly' "$work/stderr")" = 1 ] || fail "dirty: $(cat "$work/stderr")"
+grep -q 'hibernated (Fast Startup)' "$work/stderr" || fail "hibernated: $(cat "$work/stderr")"
+# scan finds the disk mounted (a loop-mounted image stands for the partition), and alice's copy.
+truncate -s 8M "$work/disk.img" && mkdir -p "$work/mnt"
+if [ "$(id -u)" = 0 ] && mkfs.ext4 -q -d "$disk" "$work/disk.img" 2>/dev/null &&
+  mount -o loop,ro "$work/disk.img" "$work/mnt" 2>/dev/null; then
+  diskmount="$work/mnt"
+  out="$(timeout 20 env -u WINEPREFIX HOME="$work/nohome" "$ostrel" scan 2>"$work/stderr")"
+  grep -qxF "Windows	$work/mnt	ABCD-EFGH-IJKL-MNOP-QRST" <<<"$out" || fail "scan of a disk: $out"
+  grep -qxF "Windows user alice	$work/mnt	ЖЁЛТ-ALICE" <<<"$out" || fail "scan of alice: $out"
+  grep -q 'user bob' <<<"$out" && fail "scan: bob, who has no copy, has a line"
+  umount "$work/mnt" && diskmount=""
+else
+  echo "cannot loop-mount an image (needs root): scan of a Windows disk not tried"
 fi
 
 # scan, over a made-up home: every launcher's layout is covered by the unit tests; this checks
