@@ -12,9 +12,12 @@
 #include "window/GameKey.h"
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <new>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -120,6 +123,26 @@ int RunRecover(const cli::Options& options) {
     return Finish(recovered.read ? kRead : kNotRead);
 }
 
+// The backup's full path as the user knows it: the folder as the shell names it ($PWD, links and
+// all) when that is where the command runs, else as the system does.
+std::wstring ShownBackupPath() {
+    std::string folder;
+    struct stat here {};
+    struct stat named {};
+    const char* pwd = std::getenv("PWD");
+    if (pwd && pwd[0] == '/' && ::stat(".", &here) == 0 && ::stat(pwd, &named) == 0 &&
+        here.st_dev == named.st_dev && here.st_ino == named.st_ino) {
+        folder = pwd;
+    } else if (char buffer[PATH_MAX]; ::getcwd(buffer, sizeof(buffer))) {
+        folder = buffer;
+    }
+    const auto shown = platform::FromUtf8(Shown(folder));
+    if (!shown || shown->empty()) {
+        return BackupFile::kFileName;
+    }
+    return *shown + (shown->back() == L'/' ? L"" : L"/") + BackupFile::kFileName;
+}
+
 int RunBackup(const cli::Options& options) {
     std::string prefix;
     if (!OpenPrefix(options, prefix)) {
@@ -136,12 +159,16 @@ int RunBackup(const cli::Options& options) {
     } else {
         box = Recover();
     }
-    const platform::WriteResult result = BackupFile::Write(box.text);
+    bool charactersReplaced = false;
+    const platform::WriteResult result = BackupFile::Write(box.text, &charactersReplaced);
     if (result.error != 0) {
-        platform::ShowErrorMessage(BackupFile::DescribeFailure(result, L" "));
+        platform::ShowErrorMessage(BackupFile::DescribeFailure(result, ShownBackupPath(), L" "));
         return kNotRead;
     }
-    std::fputs("ostrel.txt written!\n", stdout);
+    std::fputs((platform::ToUtf8(BackupFile::kWritten) + "\n").c_str(), stdout);
+    if (charactersReplaced) {
+        platform::ShowMessage(BackupFile::kCharactersReplaced); // to stderr, as a notice
+    }
     if (!box.read) {
         // The window's user sees the box before pressing Backup; here the exit code has to say
         // that the file holds no key.
