@@ -9,8 +9,11 @@ const char* const kUsage =
     "\n"
     "Reads the Call of Duty 4 CD key from a Wine or Proton prefix, without starting Wine.\n"
     "\n"
-    "  recover   print the key (\"Error\" when it cannot be read)\n"
-    "  backup    write ostrel.txt in the current folder: the key, or TEXT, under a short header\n"
+    "  recover   print the key (\"Error\" when it cannot be read, and why on stderr)\n"
+    "  backup    write ostrel.txt in the current folder: the key, or TEXT, under a short header;\n"
+    "            without --key only a key that was read and is not empty, else an earlier\n"
+    "            ostrel.txt is left alone. A link to a file is followed; a device, a pipe or a\n"
+    "            link to one is never written\n"
     "  scan      list every prefix found (Wine, Steam/Proton, Lutris, Bottles, Heroic,\n"
     "            PlayOnLinux), one line each: origin, folder and key, separated by tabs\n"
     "\n"
@@ -19,7 +22,9 @@ const char* const kUsage =
     "  --key TEXT    back up TEXT instead of the key read from the prefix\n"
     "  --help        show this help;  --version  show the version\n"
     "\n"
-    "Exit status: 0 when a key was read or written, 1 when none was, 2 for a usage error.\n"
+    "Exit status: 0 when a key was read or written; 1 when none was (no such key or value, a\n"
+    "damaged or unreadable registry file, a failed write); 2 for a usage error or a folder\n"
+    "that holds no system.reg.\n"
     "Nothing is ever written to the prefix.\n";
 
 namespace {

@@ -1,13 +1,13 @@
 // ostrel: the window's Recover and Backup as a Linux command that reads the key straight out of a
 // Wine or Proton prefix, plus a scan of every prefix on the machine.
+#include "cli/Launchers.h"
 #include "cli/Options.h"
-#include "cli/Scan.h"
 #include "platform/File.h"
 #include "platform/Message.h"
 #include "platform/Version.h"
 #include "platform/linux/Prefix.h"
-#include "platform/linux/Utf8.h"
 #include "registry/General.h"
+#include "stores/Unicode.h"
 #include "window/BackupFile.h"
 #include "window/GameKey.h"
 
@@ -26,14 +26,18 @@ constexpr int kRead = 0;
 constexpr int kNotRead = 1;
 constexpr int kUsageError = 2;
 
+// Diagnostics carry paths and reasons from outside: never raw to the terminal.
 void Complain(const std::string& line) {
-    std::fprintf(stderr, "ostrel: %s\n", line.c_str());
+    const std::string safe = "ostrel: " + stores::SafeForTerminal(line) + "\n";
+    std::fputs(safe.c_str(), stderr);
 }
 
-// What the window's box would hold after Recover: an edit box shows text up to its first NUL.
+// What the window's box would hold after Recover (an edit box shows text up to its first NUL),
+// and whether the registry calls really read it: a stored "Error" is a key like any other.
 struct Recovered {
     std::wstring text;
     bool read = false;
+    std::string why; // when not read
 };
 
 Recovered Recover() {
@@ -42,31 +46,10 @@ Recovered Recover() {
     Recovered recovered;
     if (result) {
         recovered.text = result->substr(0, result->find(L'\0'));
-        recovered.read = *result != General::kFailureMarker;
     }
+    recovered.why = platform::LastRegistryProblem();
+    recovered.read = result && recovered.why.empty();
     return recovered;
-}
-
-// Registry files come from outside: a key holding escape sequences must not drive the user's
-// terminal, and a tab or line break must not split a line of the scan. Control characters show
-// as U+FFFD, as an edit box shows them as a box.
-std::string Shown(std::wstring text) {
-    for (wchar_t& c : text) {
-        if (c < 0x20 || (c >= 0x7F && c < 0xA0)) {
-            c = 0xFFFD;
-        }
-    }
-    return platform::ToUtf8(text);
-}
-
-// Folder names can hold them too.
-std::string Shown(std::string bytes) {
-    for (char& c : bytes) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
-            c = '?';
-        }
-    }
-    return bytes;
 }
 
 // A reason that does not say which folder it is about gets the folder in front.
@@ -74,31 +57,42 @@ std::string Naming(const std::string& folder, const std::string& reason) {
     return reason.find(folder) != std::string::npos ? reason : folder + ": " + reason;
 }
 
-// --prefix, else $WINEPREFIX, else ~/.wine; a Proton compatdata folder stands for its pfx/.
-bool OpenPrefix(const cli::Options& options, std::string& prefix) {
-    const cli::Environment env = cli::EnvironmentOfProcess();
-    std::string folder;
-    if (options.prefix) {
-        folder = *options.prefix;
-    } else if (!env.winePrefix.empty()) {
-        folder = env.winePrefix;
-    } else if (!env.home.empty()) {
-        folder = env.home + "/.wine";
-    } else {
-        Complain("HOME is not set: name the prefix with --prefix DIR");
-        return false;
-    }
+// Selects a prefix for the registry calls, and says how it went: the code to exit with when it
+// could not be used (2: no prefix there; 1: a prefix whose registry cannot be read).
+int UseFoundPrefix(const std::string& folder, const cli::Environment& env) {
     const auto resolved = cli::ResolvePrefix(folder);
     if (!resolved) {
         Complain(folder + " is not a Wine prefix (no system.reg there or in its pfx folder)");
-        return false;
+        return kUsageError;
     }
-    if (const std::string reason = platform::UsePrefix(*resolved); !reason.empty()) {
+    if (const std::string reason = platform::UsePrefix(*resolved, cli::WineNlsFolders(env));
+        !reason.empty()) {
         Complain(Naming(*resolved, reason));
-        return false;
+        return reason.find("holds no system.reg") != std::string::npos ? kUsageError : kNotRead;
     }
-    prefix = *resolved;
-    return true;
+    return kRead;
+}
+
+// --prefix, else $WINEPREFIX, else ~/.wine; a Proton compatdata folder stands for its pfx/.
+int OpenPrefix(const cli::Options& options, std::string& prefix) {
+    const cli::Environment env = cli::EnvironmentOfProcess();
+    if (options.prefix) {
+        prefix = *options.prefix;
+    } else if (!env.winePrefix.empty()) {
+        prefix = env.winePrefix;
+    } else if (!env.home.empty()) {
+        prefix = env.home + "/.wine";
+    } else {
+        Complain("HOME is not set: name the prefix with --prefix DIR");
+        return kUsageError;
+    }
+    return UseFoundPrefix(prefix, env);
+}
+
+void SayCodePage() {
+    if (const std::string note = platform::CodePageNote(); !note.empty()) {
+        Complain(note);
+    }
 }
 
 // A key nobody sees is worth nothing: a failed write to stdout fails the command.
@@ -112,13 +106,17 @@ int Finish(int status) {
 
 int RunRecover(const cli::Options& options) {
     std::string prefix;
-    if (!OpenPrefix(options, prefix)) {
-        return kUsageError;
+    if (const int status = OpenPrefix(options, prefix); status != kRead) {
+        return status;
     }
     const Recovered recovered = Recover();
+    SayCodePage();
+    if (!recovered.read) {
+        Complain("no key read from " + prefix + ": " + recovered.why);
+    }
     // Into a pipe or a file the key goes exactly as read; only a terminal is protected from it.
-    const std::string text =
-        ::isatty(STDOUT_FILENO) ? Shown(recovered.text) : platform::ToUtf8(recovered.text);
+    const std::string key = stores::ToUtf8(recovered.read ? recovered.text : L"Error");
+    const std::string text = ::isatty(STDOUT_FILENO) ? stores::SafeForTerminal(key) : key;
     std::fputs((text + "\n").c_str(), stdout);
     return Finish(recovered.read ? kRead : kNotRead);
 }
@@ -136,7 +134,7 @@ std::wstring ShownBackupPath() {
     } else if (char buffer[PATH_MAX]; ::getcwd(buffer, sizeof(buffer))) {
         folder = buffer;
     }
-    const auto shown = platform::FromUtf8(Shown(folder));
+    const auto shown = stores::FromUtf8(folder); // made safe for the terminal where printed
     if (!shown || shown->empty()) {
         return BackupFile::kFileName;
     }
@@ -145,42 +143,53 @@ std::wstring ShownBackupPath() {
 
 int RunBackup(const cli::Options& options) {
     std::string prefix;
-    if (!OpenPrefix(options, prefix)) {
-        return kUsageError;
+    if (const int status = OpenPrefix(options, prefix); status != kRead) {
+        return status;
     }
-    Recovered box;
+    std::wstring box;
     if (options.key) {
-        const auto typed = platform::FromUtf8(*options.key);
+        const auto typed = stores::FromUtf8(*options.key);
         if (!typed) {
             Complain("--key is not valid UTF-8");
             return kUsageError;
         }
-        box = {*typed, true};
+        box = *typed;
+        // Typed text goes into the file in the prefix's code page, which no read has learnt yet.
+        platform::LearnCodePage();
     } else {
-        box = Recover();
+        const Recovered recovered = Recover();
+        // The window's user sees the box before pressing Backup; here nothing but a key that
+        // was read may replace what an earlier backup holds.
+        if (!recovered.read || recovered.text.empty()) {
+            SayCodePage();
+            Complain("no key read from " + prefix + " (" +
+                     (recovered.read ? std::string("the stored key is empty") : recovered.why) +
+                     "): ostrel.txt left as it was");
+            return kNotRead;
+        }
+        box = recovered.text;
     }
+    SayCodePage();
     bool charactersReplaced = false;
-    const platform::WriteResult result = BackupFile::Write(box.text, &charactersReplaced);
-    if (result.error != 0) {
+    const platform::WriteResult result = BackupFile::Write(box, &charactersReplaced);
+    if (result.error != 0 || result.notAFile) {
         platform::ShowErrorMessage(BackupFile::DescribeFailure(result, ShownBackupPath(), L" "));
         return kNotRead;
     }
-    std::fputs((platform::ToUtf8(BackupFile::kWritten) + "\n").c_str(), stdout);
+    std::fputs((stores::ToUtf8(BackupFile::kWritten) + "\n").c_str(), stdout);
     if (charactersReplaced) {
         platform::ShowMessage(BackupFile::kCharactersReplaced); // to stderr, as a notice
-    }
-    if (!box.read) {
-        // The window's user sees the box before pressing Backup; here the exit code has to say
-        // that the file holds no key.
-        Complain("no key was read from " + prefix + ": ostrel.txt holds \"" + Shown(box.text) +
-                 "\"");
-        return Finish(kNotRead);
     }
     return Finish(kRead);
 }
 
 int RunScan() {
-    const auto prefixes = cli::FindPrefixes(cli::EnvironmentOfProcess());
+    const cli::Environment env = cli::EnvironmentOfProcess();
+    std::vector<std::string> problems;
+    const auto prefixes = cli::FindPrefixes(env, &problems);
+    for (const auto& problem : problems) {
+        Complain(problem);
+    }
     if (prefixes.empty()) {
         Complain("no Wine prefix found");
         return kNotRead;
@@ -188,16 +197,21 @@ int RunScan() {
     bool anyRead = false;
     for (const auto& found : prefixes) {
         Recovered recovered;
-        if (const std::string reason = platform::UsePrefix(found.path); !reason.empty()) {
-            Complain(Naming(found.path, reason));
-            recovered.text = General::kFailureMarker;
-        } else {
+        if (UseFoundPrefix(found.path, env) == kRead) {
             recovered = Recover();
+            if (!recovered.read) {
+                Complain(found.path + ": " + recovered.why);
+            }
         }
         anyRead = anyRead || recovered.read;
-        const std::string line =
-            Shown(found.origin) + "\t" + Shown(found.path) + "\t" + Shown(recovered.text) + "\n";
+        // Fields never carry a tab or a line break, wherever they go, nor anything that could
+        // drive a terminal; each line goes out as soon as it is known, even into a pipe.
+        const std::string key = recovered.read ? stores::ToUtf8(recovered.text) : "Error";
+        const std::string line = stores::SafeForTerminal(found.origin) + "\t" +
+                                 stores::SafeForTerminal(found.path) + "\t" +
+                                 stores::SafeForTerminal(key) + "\n";
         std::fputs(line.c_str(), stdout);
+        std::fflush(stdout);
     }
     return Finish(anyRead ? kRead : kNotRead);
 }

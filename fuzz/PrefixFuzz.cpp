@@ -2,12 +2,13 @@
 // an attacker wrote, read the way Recover reads it.
 //
 // Input: subkey path, LF, value name, LF, then the whole system.reg. Names are taken as ASCII
-// (the prefix has no code page table, so the reader falls back to ASCII or iconv).
+// (the prefix has no code page table, so the reader falls back to its built-in 1252).
 #include "fuzz/FuzzSupport.h"
 #include "platform/Registry.h"
 #include "platform/linux/Prefix.h"
 #include "stores/CodePage.h"
 #include "stores/RegFile.h"
+#include "stores/Unicode.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -47,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // The escaped-text parser on its own: it never reads past the text nor claims more of it.
     std::u16string text;
-    const auto used = platform::prefix::ParseEscaped(input, '"', text);
+    const auto used = stores::ParseEscaped(input, '"', text);
     FUZZ_CHECK(!used || (*used <= input.size() && input[*used - 1] == '"'));
     FUZZ_CHECK(!text.empty() && text.back() == u'\0');
 
@@ -62,21 +63,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     // Every key the path passes through exists when the key itself does.
-    platform::prefix::CaseTable ascii;
+    stores::CaseTable ascii;
     std::string problem;
-    const auto file = platform::prefix::RegFile::Open(PrefixDir() + "/system.reg", problem);
+    const auto file =
+        stores::RegFile::Open(std::make_unique<stores::MemorySource>(input), "system.reg", problem);
     FUZZ_CHECK(file != nullptr);
     std::vector<std::u16string> path;
-    if (const auto names =
-            platform::prefix::SplitKeyPath(std::u16string(subKey.begin(), subKey.end()))) {
+    if (const auto names = stores::SplitKeyPath(std::u16string(subKey.begin(), subKey.end()))) {
         for (const auto& part : *names) {
             path.push_back(ascii.Fold(part));
         }
     }
-    const auto scan = file->Scan(path, ascii);
+    const std::u16string wanted = ascii.Fold(std::u16string(name.begin(), name.end()));
+    const auto scan = file->Scan({path}, ascii, wanted).front();
     FUZZ_CHECK(scan.keys.size() == path.size() + 1 && scan.keys[0].exists);
     for (std::size_t i = 1; i < scan.keys.size(); ++i) {
         FUZZ_CHECK(!scan.keys[i].exists || scan.keys[i - 1].exists);
+    }
+    // The value read back from the key's sections is the one the pass found.
+    if (!scan.sections.tooMany) {
+        const auto value = file->ReadValue(scan.sections, wanted, ascii);
+        FUZZ_CHECK(value.has_value() == scan.value.has_value());
+        FUZZ_CHECK(!value || (value->type == scan.value->type && value->data == scan.value->data));
     }
     // One pass for two paths tells the same of every key as a pass for each: the path and its
     // 32-bit twin share their first key.
@@ -84,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         auto twin = path;
         twin.insert(twin.begin() + 1, u"wow6432node");
         const auto both = file->Scan(std::vector<std::vector<std::u16string>>{path, twin}, ascii);
-        const auto alone = file->Scan(twin, ascii);
+        const auto alone = file->Scan({twin}, ascii).front();
         for (const auto& pair :
              {std::make_pair(&both[0], &scan), std::make_pair(&both[1], &alone)}) {
             for (std::size_t i = 0; i < pair.second->keys.size(); ++i) {
@@ -102,7 +110,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The three calls as the reader makes them: a 255-byte buffer is never overrun, and a
     // failed read leaves it as it was.
     platform::KeyHandle key = 0;
-    if (platform::RegOpenKeyExA(0x80000002, subKey, 0, platform::kKeyRead, key) != 0) {
+    if (platform::RegOpenKeyExA(platform::kLocalMachine, subKey, 0, platform::kKeyRead, key) != 0) {
         return 0;
     }
     unsigned char buffer[256];

@@ -13,9 +13,24 @@ using KeyHandle = std::uintptr_t; // opaque; only meaningful between a successfu
 using Status = std::int32_t;      // the API's own status; 0 is success
 using ValueType = std::uint32_t;
 
+// The predefined roots, in the order of their numbers.
+constexpr RootHandle kClassesRoot = 0x80000000;
+constexpr RootHandle kCurrentUser = 0x80000001;
+constexpr RootHandle kLocalMachine = 0x80000002;
+constexpr RootHandle kUsers = 0x80000003;
+constexpr RootHandle kPerformanceData = 0x80000004;
+constexpr RootHandle kCurrentConfig = 0x80000005;
+constexpr RootHandle kDynData = 0x80000006;
+
 constexpr Status kSuccess = 0;
 constexpr std::uint32_t kKeyRead = 0x20019; // KEY_READ, with no 32/64-bit view flag
+
+constexpr ValueType kRegNone = 0;
 constexpr ValueType kRegSz = 1;
+constexpr ValueType kRegExpandSz = 2;
+constexpr ValueType kRegBinary = 3;
+constexpr ValueType kRegDword = 4;
+constexpr ValueType kRegMultiSz = 7;
 
 Status RegOpenKeyExA(RootHandle root, const std::string& subKey, std::uint32_t options,
                      std::uint32_t access, KeyHandle& key);

@@ -14,13 +14,13 @@ namespace General {
 namespace {
 
 constexpr std::array<std::pair<std::wstring_view, platform::RootHandle>, 7> kRootNames{{
-    {L"HKEY_CLASSES_ROOT", 0x80000000},
-    {L"HKEY_CURRENT_USER", 0x80000001},
-    {L"HKEY_LOCAL_MACHINE", 0x80000002},
-    {L"HKEY_USERS", 0x80000003},
-    {L"HKEY_PERFORMANCE_DATA", 0x80000004},
-    {L"HKEY_CURRENT_CONFIG", 0x80000005},
-    {L"HKEY_DYN_DATA", 0x80000006},
+    {L"HKEY_CLASSES_ROOT", platform::kClassesRoot},
+    {L"HKEY_CURRENT_USER", platform::kCurrentUser},
+    {L"HKEY_LOCAL_MACHINE", platform::kLocalMachine},
+    {L"HKEY_USERS", platform::kUsers},
+    {L"HKEY_PERFORMANCE_DATA", platform::kPerformanceData},
+    {L"HKEY_CURRENT_CONFIG", platform::kCurrentConfig},
+    {L"HKEY_DYN_DATA", platform::kDynData},
 }};
 
 constexpr std::size_t kBufferSize = 255;

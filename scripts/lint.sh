@@ -51,14 +51,17 @@ echo "clang-tidy: registry/General.cpp (host) and ${#windows_sources[@]} Windows
 
 # The Linux platform code and the command, as the linux preset compiles them (configured by make
 # build-linux).
-mapfile -t linux_sources < <(find platform/linux bench/linux cli -type f -name '*.cpp' 2>/dev/null | sort)
+mapfile -t linux_sources < <(find platform/linux stores bench/linux cli -type f -name '*.cpp' 2>/dev/null | sort)
 if [ ${#linux_sources[@]} -gt 0 ]; then
-  linux_args=(-- -std=c++17 -I "$root")
+  linux_args=(-- -std=c++20 -I "$root")
   [ -f build/linux/compile_commands.json ] && linux_args=(-p build/linux)
   clang-tidy --quiet "${linux_sources[@]}" "${linux_args[@]}" >"$tidy_log" 2>&1 || status=1
   grep -E -A3 'warning:|error:' "$tidy_log" || true
   echo "clang-tidy: ${#linux_sources[@]} Linux platform sources"
 fi
+
+echo "== boundaries (docs/architecture.md)"
+./scripts/check-boundaries.sh || status=1
 
 echo "== cppcheck"
 # warning, performance and portability only: the style class mostly asks for std algorithms

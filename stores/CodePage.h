@@ -1,51 +1,49 @@
-// Text the way a Wine prefix converts it: between UTF-16 and the prefix's ANSI code page, and
-// folded to one letter case the way Wine compares registry names. Both come from the Windows NLS
-// files the prefix carries in system32, so that every best-fit letter and default character is
-// exactly the one Wine itself produces.
+// Text the way Windows and Wine convert it: between UTF-16 and an ANSI code page, and folded to
+// one letter case the way registry names compare. Both come from the Windows NLS files
+// (c_<number>.nls, l_intl.nls), so that every best-fit letter and default character is exactly
+// the one Wine or Windows itself produces. The tables arrive as bytes: whoever holds the files
+// reads them.
 #pragma once
 
 #include <cstdint>
-#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace platform::prefix {
+namespace stores {
 
 class CodePage {
   public:
-    // The table of a c_<number>.nls file; Number() is 0 when the file is missing or malformed.
-    static CodePage FromNlsFile(const std::string& path);
-    // For a prefix without the table: iconv where it can be used safely, else ASCII alone.
-    static CodePage Fallback(unsigned number);
-    // What a text conversion degrades to: ASCII passes, anything else is the default character.
+    // The table of a c_<number>.nls file; nothing when the bytes are no such table.
+    static std::optional<CodePage> FromNls(std::string_view bytes);
+    // Windows-1252 from its definition, for a system whose own table cannot be found: Wine's
+    // default code page, which must never lose a letter. It has no best-fit letters.
+    static CodePage Builtin1252();
+    // What is left with no table at all: ASCII passes, anything else is the default character.
     static CodePage AsciiOnly(unsigned number);
 
     unsigned Number() const { return number_; }
-    bool UsesTable() const { return kind_ == Kind::kTable; }
 
     std::string Encode(std::u16string_view text) const;
     std::u16string Decode(std::string_view bytes) const;
 
   private:
-    enum class Kind { kTable, kIconv, kAscii };
-
-    Kind kind_ = Kind::kAscii;
     unsigned number_ = 0;
     bool doubleByte_ = false;
     char16_t unicodeDefault_ = u'?';
-    std::vector<std::uint16_t> multiByte_;   // 256 entries, one per single byte
+    std::vector<std::uint16_t> multiByte_;   // 256 entries, one per single byte; empty: ASCII only
     std::vector<std::uint16_t> leadOffsets_; // 256 offsets into leadTables_ (0: not a lead byte)
     std::vector<std::uint16_t> leadTables_;  // the second-byte tables of every lead byte
     std::vector<std::uint16_t> wideChar_;    // 65536 entries, one per UTF-16 unit
-    std::shared_ptr<void> toAnsi_;           // iconv converters, opened once
-    std::shared_ptr<void> fromAnsi_;
 };
 
 class CaseTable {
   public:
-    // The lower-case table of an l_intl.nls file; ASCII letters only when it cannot be read.
-    static CaseTable FromNlsFile(const std::string& path);
+    // ASCII letters only, until a table is read.
+    CaseTable() = default;
+    // The lower-case table of an l_intl.nls file; nothing when the bytes are no such table.
+    static std::optional<CaseTable> FromNls(std::string_view bytes);
 
     char16_t ToLower(char16_t unit) const;
     std::u16string Fold(std::u16string_view text) const;
@@ -54,4 +52,11 @@ class CaseTable {
     std::vector<std::uint16_t> lower_;
 };
 
-} // namespace platform::prefix
+// The number a registry string names as a code page ("1252"): its leading digits, as Wine reads
+// them; 0, which means "none", when there are none or they pass 65535.
+unsigned ParseCodePageNumber(std::u16string_view text);
+
+// The largest NLS file Windows ships is well under a megabyte; anything bigger is not one.
+inline constexpr std::size_t kMaxNlsFileBytes = std::size_t{4} << 20;
+
+} // namespace stores

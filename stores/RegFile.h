@@ -1,39 +1,20 @@
 // Reads Wine's registry files (system.reg, user.reg) the way wineserver loads them, without
-// loading them: each pass streams the file once and keeps only what concerns one key path, so a
-// look-up costs milliseconds and memory stays small whatever the file holds.
+// loading them: each pass streams the file once and keeps only what concerns the key paths it was
+// asked about, so a look-up costs milliseconds and memory stays small whatever the file holds.
 #pragma once
 
+#include "stores/ByteSource.h"
 #include "stores/CodePage.h"
+#include "stores/RegText.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
-#include <string_view>
-#include <utility>
 #include <vector>
 
-namespace platform::prefix {
-
-constexpr std::uint32_t kRegNone = 0;
-constexpr std::uint32_t kRegSz = 1;
-constexpr std::uint32_t kRegExpandSz = 2;
-constexpr std::uint32_t kRegBinary = 3;
-constexpr std::uint32_t kRegDword = 4;
-constexpr std::uint32_t kRegMultiSz = 7;
-
-// Longest line kept whole, and largest value kept: far beyond anything Wine writes for a real
-// program, small enough that an endless line or a giant value cannot exhaust memory. A longer
-// line is skipped like any other line Wine would not understand.
-constexpr std::size_t kMaxLineBytes = 4u << 20;
-constexpr std::size_t kMaxValueBytes = 4u << 20;
-
-// A value as wineserver holds it: strings are UTF-16LE with the NULs the file gives them.
-struct Value {
-    std::uint32_t type = kRegNone;
-    std::string data;
-};
+namespace stores {
 
 enum class Arch { kNone, kWin32, kWin64 };
 
@@ -45,44 +26,53 @@ struct KeyFacts {
     std::optional<std::string> linkTarget; // the bytes of its SymbolicLinkValue
 };
 
+// Where a key's values are: the lines that open its sections (a key may be written more than
+// once). Past kMaxSections the list is not kept, and a read passes over the whole file instead.
+struct Sections {
+    static constexpr std::size_t kMaxSections = 1024;
+    std::vector<std::uint64_t> starts;
+    bool tooMany = false;
+};
+
 struct PathScan {
     std::vector<KeyFacts> keys; // [i]: the key made of the path's first i names ([0]: the root)
-    std::vector<std::pair<std::u16string, Value>> values; // the whole path's, by folded name
-    std::size_t badLines = 0; // lines Wine would also have skipped, for the curious
+    Sections sections;          // of the path's last key
+    std::optional<Value> value; // the wanted value of the path's last key, when one was asked for
 };
 
 class RegFile {
   public:
-    // Opens a registry file and checks its header; returns null and says why when it cannot.
-    // The file stays open, so every pass reads the same file even when Wine renames a newer one
-    // over it meanwhile.
-    static std::unique_ptr<RegFile> Open(const std::string& path, std::string& problem);
-    ~RegFile();
-    RegFile(const RegFile&) = delete;
-    RegFile& operator=(const RegFile&) = delete;
+    // Checks the header of a registry file; null, and why, when it is not one. `name` names the
+    // file in that reason.
+    static std::unique_ptr<RegFile> Open(std::unique_ptr<ByteSource> source,
+                                         const std::string& name, std::string& problem);
 
     Arch arch() const { return arch_; }
 
-    // One pass: the facts of every key along foldedPath (names already folded with fold).
-    PathScan Scan(const std::vector<std::u16string>& foldedPath, const CaseTable& fold) const;
-    // One pass answering for several paths at once.
+    // One pass answering for several paths at once (names folded with fold). With `wantedValue`
+    // (a folded name), the value of that name of each path's last key is read in the same pass.
     std::vector<PathScan> Scan(const std::vector<std::vector<std::u16string>>& foldedPaths,
-                               const CaseTable& fold) const;
+                               const CaseTable& fold,
+                               const std::optional<std::u16string>& wantedValue = {}) const;
+
+    // The value of that (folded) name in the sections listed: the later line wins, as when Wine
+    // merges a key written twice. Reads only those sections.
+    std::optional<Value> ReadValue(const Sections& sections, const std::u16string& foldedName,
+                                   const CaseTable& fold) const;
+
+    // Why the last pass could not read the whole file (an I/O error); empty when it could.
+    const std::string& ReadProblem() const { return readProblem_; }
 
   private:
-    RegFile(int fd, long long bodyStart, Arch arch) : fd_(fd), bodyStart_(bodyStart), arch_(arch) {}
+    RegFile(std::unique_ptr<ByteSource> source, std::string name, std::uint64_t bodyStart,
+            Arch arch)
+        : source_(std::move(source)), name_(std::move(name)), bodyStart_(bodyStart), arch_(arch) {}
 
-    int fd_;
-    long long bodyStart_;
+    std::unique_ptr<ByteSource> source_;
+    std::string name_;
+    std::uint64_t bodyStart_;
     Arch arch_;
+    mutable std::string readProblem_;
 };
 
-// Wine's escaped text up to the unescaped delimiter `end`: the characters consumed including the
-// delimiter, or nothing when it never comes. `out` receives the UTF-16 text and a closing NUL.
-std::optional<std::size_t> ParseEscaped(std::string_view text, char end, std::u16string& out);
-
-// A key path cut into names the way Wine cuts it: runs of backslashes separate, trailing ones
-// are ignored, and a leading one makes the path invalid (nothing returned).
-std::optional<std::vector<std::u16string>> SplitKeyPath(std::u16string_view path);
-
-} // namespace platform::prefix
+} // namespace stores

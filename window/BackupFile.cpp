@@ -36,8 +36,12 @@ platform::WriteResult Write(const std::wstring& boxText, bool* charactersReplace
 
 std::wstring DescribeFailure(const platform::WriteResult& result, const std::wstring& shownPath,
                              const std::wstring& separator) {
-    std::wstring text =
-        shownPath + L" could not be written." + separator + platform::ErrorLine(result.error);
+    std::wstring text = shownPath + L" could not be written." + separator;
+    if (result.notAFile) {
+        return text + L"It is not a file but a device or a pipe (or a link to one), which Backup "
+                      L"never replaces. Nothing was changed.";
+    }
+    text += platform::ErrorLine(result.error);
     if (result.earlierContentLost) {
         text += separator + L"ostrel.txt had to be rewritten in place; that failed, and its "
                             L"earlier content could not be put back.";

@@ -6,9 +6,9 @@
 #include "platform/File.h"
 
 #include "platform/Message.h"
-#include "platform/UniqueHandle.h"
+#include "platform/linux/Handles.h"
 
-#include "platform/linux/Utf8.h"
+#include "stores/Unicode.h"
 
 #include <cerrno>
 #include <csignal>
@@ -21,14 +21,6 @@
 namespace platform {
 
 namespace {
-
-struct FdTraits {
-    using Type = int;
-    static Type None() { return -1; }
-    static bool IsValid(Type fd) { return fd >= 0; }
-    static void Close(Type fd) { ::close(fd); }
-};
-using UniqueFd = UniqueHandle<FdTraits>;
 
 std::string FolderOf(const std::string& path) {
     const auto slash = path.rfind('/');
@@ -137,6 +129,9 @@ WriteResult RewriteInPlace(const std::string& target, std::string_view bytes) {
     if (!S_ISREG(info.st_mode)) {
         return {EACCES};
     }
+    if (static_cast<std::uint64_t>(info.st_size) > kMaxRewriteBytes) {
+        return {EFBIG};
+    }
     std::string old;
     WriteResult result{ReadAll(fd.get(), static_cast<std::size_t>(info.st_size), old)};
     if (result.error != 0) {
@@ -179,6 +174,15 @@ std::uint32_t CreateTemporaryBeside(const std::string& target, std::string& temp
     return EEXIST;
 }
 
+// In a sticky folder (mode 1777, like /tmp) only the file's or the folder's owner may rename
+// over a file.
+bool OnlyOwnerMayReplace(const std::string& target, const struct stat& old) {
+    struct stat folder {};
+    const uid_t me = ::geteuid();
+    return me != 0 && old.st_uid != me && ::stat(FolderOf(target).c_str(), &folder) == 0 &&
+           (folder.st_mode & S_ISVTX) != 0 && folder.st_uid != me;
+}
+
 // Ctrl+C between creating the temporary file and renaming it would leave the file behind (or a
 // half-restored backup): such signals wait until the replace is over, then act as usual.
 class SignalsHeld {
@@ -209,7 +213,7 @@ class SignalsHeld {
 WriteResult WriteFileAtomically(const std::wstring& path, std::string_view bytes) {
     const SignalsHeld signalsHeld;
     std::string target;
-    std::uint32_t error = FinalPath(ToUtf8(path), target);
+    std::uint32_t error = FinalPath(stores::ToUtf8(path), target);
     if (error != 0) {
         return {error};
     }
@@ -221,6 +225,11 @@ WriteResult WriteFileAtomically(const std::wstring& path, std::string_view bytes
     if (exists && S_ISDIR(old.st_mode)) {
         return {EISDIR};
     }
+    if (exists && !S_ISREG(old.st_mode)) {
+        WriteResult refused{EINVAL};
+        refused.notAFile = true;
+        return refused;
+    }
     // Windows refuses to replace a read-only file, and Wine shows a file with no write bit as
     // read-only; root's access() would say yes, so the mode is asked too.
     if (exists && (old.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
@@ -230,6 +239,11 @@ WriteResult WriteFileAtomically(const std::wstring& path, std::string_view bytes
         return {errno == EROFS ? static_cast<std::uint32_t>(EROFS) : EACCES};
     }
 
+    // Every name of a hard-linked file must see the new key, and in a sticky folder only the
+    // owner may replace a file: both are rewritten where they stand.
+    if (exists && (old.st_nlink > 1 || OnlyOwnerMayReplace(target, old))) {
+        return RewriteInPlace(target, bytes);
+    }
     std::string tempPath;
     UniqueFd file;
     error = CreateTemporaryBeside(target, tempPath, file);
@@ -241,12 +255,16 @@ WriteResult WriteFileAtomically(const std::wstring& path, std::string_view bytes
     }
     // The new file takes the old one's place, so it keeps its permissions too: a backup the user
     // made private stays private.
-    if (exists && ::fchmod(file.get(), old.st_mode & 07777) != 0) {
-        error = LastErrorOr(EPERM);
-    }
-    if (error == 0 && exists && ::geteuid() == 0 &&
-        ::fchown(file.get(), old.st_uid, old.st_gid) != 0) {
-        error = LastErrorOr(EPERM);
+    if (exists) {
+        // Root keeps a user's file the user's; anyone keeps its group where they belong to it.
+        // Neither is worth failing the backup over.
+        if (::fchown(file.get(), ::geteuid() == 0 ? old.st_uid : static_cast<uid_t>(-1),
+                     old.st_gid) != 0) {
+            errno = 0;
+        }
+        if (::fchmod(file.get(), old.st_mode & 07777) != 0) {
+            error = LastErrorOr(EPERM);
+        }
     }
     if (error == 0) {
         error = WriteAll(file.get(), bytes, 0);

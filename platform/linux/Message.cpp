@@ -3,7 +3,7 @@
 #include "platform/Message.h"
 
 #include "platform/Version.h"
-#include "platform/linux/Utf8.h"
+#include "stores/Unicode.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -17,7 +17,8 @@ const wchar_t* const kApplicationTitle = OSTREL_WIDEN(OSTREL_APP_TITLE);
 namespace {
 
 void PrintLine(const std::wstring& text) {
-    const std::string bytes = ToUtf8(text) + "\n";
+    // Messages carry paths and names from outside: none may drive the terminal.
+    const std::string bytes = stores::SafeForTerminal(stores::ToUtf8(text), true) + "\n";
     // Nothing can be done when stderr itself is gone; the exit code still tells the caller.
     std::fwrite(bytes.data(), 1, bytes.size(), stderr);
     std::fflush(stderr);

@@ -1,6 +1,6 @@
 #include "platform/linux/Prefix.h"
 
-#include "platform/Registry.h"
+#include "platform/linux/InputFile.h"
 #include "platform/linux/PrefixState.h"
 
 #include <sys/stat.h>
@@ -13,29 +13,24 @@ namespace {
 
 constexpr unsigned kDefaultCodePage = 1252;
 
-// The prefix's ANSI code page, as Wine picks it at start: the ACP value of the Nls\CodePage key.
-unsigned ReadAnsiCodePage() {
-    KeyHandle key = 0;
-    if (RegOpenKeyExA(0x80000002, "System\\CurrentControlSet\\Control\\Nls\\CodePage", 0, kKeyRead,
-                      key) != kSuccess) {
-        return kDefaultCodePage;
-    }
-    unsigned char buffer[32] = {};
-    std::uint32_t length = sizeof(buffer) - 1;
-    ValueType type = kRegSz;
-    const Status status = RegQueryValueExA(key, "ACP", nullptr, type, buffer, length);
-    RegCloseKey(key);
-    unsigned number = 0;
-    if (status != kSuccess || type != kRegSz) {
-        return kDefaultCodePage;
-    }
-    for (std::uint32_t i = 0; i < length && buffer[i] >= '0' && buffer[i] <= '9'; ++i) {
-        number = number * 10 + (buffer[i] - '0');
-        if (number > 65535) {
-            return kDefaultCodePage;
+// The NLS file of that name: the prefix's own, else the first of Wine's install folders that
+// holds a valid one. `where` says which was used.
+template <typename Table>
+std::optional<Table> FindTable(const PrefixState& state, const std::string& name,
+                               std::string& where) {
+    std::vector<std::string> folders{state.dir + "/drive_c/windows/system32"};
+    folders.insert(folders.end(), state.nlsFolders.begin(), state.nlsFolders.end());
+    for (const std::string& folder : folders) {
+        std::string problem;
+        const std::string path = folder + "/" + name;
+        if (const auto bytes = ReadInputFile(path, stores::kMaxNlsFileBytes, problem)) {
+            if (auto table = Table::FromNls(*bytes)) {
+                where = path;
+                return table;
+            }
         }
     }
-    return number == 0 ? kDefaultCodePage : number;
+    return std::nullopt;
 }
 
 } // namespace
@@ -62,50 +57,63 @@ bool IsAscii(std::string_view bytes) {
 
 void SettleCodePage(PrefixState& state, unsigned number) {
     number = number == 0 ? kDefaultCodePage : number;
-    state.codePage = CodePage::FromNlsFile(state.dir + "/drive_c/windows/system32/c_" +
-                                           std::to_string(number) + ".nls");
-    if (state.codePage.Number() != number) {
-        state.codePage = CodePage::Fallback(number);
+    const std::string name = "c_" + std::to_string(number) + ".nls";
+    std::string where;
+    const auto table = FindTable<stores::CodePage>(state, name, where);
+    state.codePageNote.clear();
+    if (table && table->Number() == number) {
+        state.codePage = *table;
+        if (where.rfind(state.dir + "/", 0) != 0) {
+            state.codePageNote = "code page " + std::to_string(number) + ": the prefix has no " +
+                                 name + "; used " + where;
+        }
+    } else if (number == kDefaultCodePage) {
+        state.codePage = stores::CodePage::Builtin1252();
+        state.codePageNote = "code page 1252: no " + name +
+                             " in the prefix or Wine's folders; used the built-in table";
+    } else {
+        state.codePage = stores::CodePage::AsciiOnly(number);
+        state.codePageNote = "code page " + std::to_string(number) + ": no " + name +
+                             " in the prefix or Wine's folders; letters beyond ASCII read as ?";
     }
     state.codePageSettled = true;
 }
 
-const CodePage& CodePageOf(PrefixState& state) {
-    // Reading the value converts it, which asks for the code page again: answer that with ASCII.
-    static bool lookingUp = false;
-    if (!state.codePageSettled && !state.dir.empty() && !lookingUp) {
-        lookingUp = true;
-        // Opening the key settles the code page already, in the same pass, unless a link lies on
-        // the way to it; then the value read here does.
-        const unsigned number = ReadAnsiCodePage();
-        lookingUp = false;
-        if (!state.codePageSettled) {
-            SettleCodePage(state, number);
-        }
-    }
-    return state.codePage;
-}
-
 } // namespace prefix
 
-std::string UsePrefix(const std::string& prefixDir) {
+std::string UsePrefix(const std::string& prefixDir, const std::vector<std::string>& nlsFolders) {
     std::string problem;
     const std::string system = prefixDir + "/system.reg";
     struct stat info {};
-    if (::stat(system.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (::stat(system.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) {
         return prefixDir + " is not a Wine prefix: it holds no system.reg";
     }
-    const auto file = prefix::RegFile::Open(system, problem);
-    if (!file) {
+    auto source = OpenInputFile(system, problem);
+    if (!source) {
         return problem;
     }
+    const auto file = stores::RegFile::Open(std::move(source), "system.reg", problem);
+    if (!file) {
+        return prefixDir + "/" + problem;
+    }
     prefix::PrefixState& state = prefix::CurrentPrefix();
+    state = prefix::PrefixState{};
     state.dir = prefixDir;
+    state.nlsFolders = nlsFolders;
     state.arch = file->arch();
-    state.fold = prefix::CaseTable::FromNlsFile(prefixDir + "/drive_c/windows/system32/l_intl.nls");
-    state.codePageSettled = false;
-    state.codePage = prefix::CodePage::AsciiOnly(prefix::kDefaultCodePage);
+    std::string where;
+    if (auto fold = prefix::FindTable<stores::CaseTable>(state, "l_intl.nls", where)) {
+        state.fold = std::move(*fold);
+    }
     return {};
+}
+
+std::string LastRegistryProblem() {
+    return prefix::CurrentPrefix().lastProblem;
+}
+
+std::string CodePageNote() {
+    return prefix::CurrentPrefix().codePageNote;
 }
 
 } // namespace platform

@@ -11,21 +11,21 @@
 namespace platform::prefix {
 
 struct PrefixState {
-    std::string dir;         // empty until a prefix is chosen: every key is then missing
-    Arch arch = Arch::kNone; // a win64 prefix shows 32-bit programs its Wow6432Node keys
+    std::string dir; // empty until a prefix is chosen: every key is then missing
+    std::vector<std::string> nlsFolders;
+    stores::Arch arch = stores::Arch::kNone; // win64 shows 32-bit programs its Wow6432Node keys
     // The ANSI code page is learnt on the way, in the first pass over system.reg that a read
     // makes anyway: until then only ASCII, which every ANSI code page writes alike, is converted.
     bool codePageSettled = false;
-    CodePage codePage = CodePage::AsciiOnly(1252);
-    CaseTable fold;
+    stores::CodePage codePage = stores::CodePage::AsciiOnly(1252);
+    std::string codePageNote;
+    stores::CaseTable fold;
+    std::string lastProblem;
 };
 
 PrefixState& CurrentPrefix();
 
-// The prefix's code page, looked up first if no read has settled it yet.
-const CodePage& CodePageOf(PrefixState& state);
-
-// Loads the table of the code page a prefix names (1252 when it names none).
+// Loads the table of the code page a prefix names (0: it names none, which means 1252).
 void SettleCodePage(PrefixState& state, unsigned number);
 
 // Where the prefix names its ANSI code page (value ACP), below \Registry.

@@ -3,7 +3,10 @@
 // Wow6432Node redirection and symbolic links, the same status codes, types and byte counts.
 #include "platform/Registry.h"
 
+#include "platform/linux/InputFile.h"
+#include "platform/linux/Prefix.h"
 #include "platform/linux/PrefixState.h"
+#include "stores/Unicode.h"
 
 #include <cstring>
 #include <map>
@@ -13,10 +16,11 @@ namespace platform {
 
 namespace {
 
-using prefix::Arch;
-using prefix::KeyFacts;
-using prefix::RegFile;
-using prefix::Value;
+using stores::Arch;
+using stores::KeyFacts;
+using stores::RegFile;
+using stores::Sections;
+using stores::Value;
 
 constexpr Status kFileNotFound = 2;  // ERROR_FILE_NOT_FOUND
 constexpr Status kInvalidHandle = 6; // ERROR_INVALID_HANDLE
@@ -26,6 +30,13 @@ constexpr Status kInvalidParameter = 87;
 
 // As wineserver: a deeper chain of links is a loop.
 constexpr int kMaxLinkDepth = 16;
+// However the links of a file name each other, one open follows no more than this many in all,
+// and makes no more than this many passes over the files: a small file whose links each name
+// the next several times would otherwise take minutes.
+constexpr int kMaxLinksPerOpen = 64;
+constexpr int kMaxPassesPerOpen = 256;
+// Windows nests keys no deeper than 512 levels; a longer path is no key.
+constexpr std::size_t kMaxPathNames = 512;
 const std::u16string kWow64Node = u"wow6432node";
 
 // Key paths below \Registry, as folded names.
@@ -45,15 +56,15 @@ const Mount kMounts[] = {
 
 const Path* RootPath(RootHandle root) {
     static const Path kMachine{u"machine"};
-    static const Path kUsers{u"user"};
-    static const Path kCurrentUser{u"user", u"s-1-5-21-0-0-0-1000"};
+    static const Path kAllUsers{u"user"};
+    static const Path kTheUser{u"user", u"s-1-5-21-0-0-0-1000"};
     switch (root) {
-    case 0x80000001:
-        return &kCurrentUser;
-    case 0x80000002:
+    case kCurrentUser:
+        return &kTheUser;
+    case kLocalMachine:
         return &kMachine;
-    case 0x80000003:
-        return &kUsers;
+    case kUsers:
+        return &kAllUsers;
     default:
         return nullptr;
     }
@@ -72,14 +83,23 @@ std::u16string Join(const Path& path) {
     return joined;
 }
 
-std::u16string Utf16(const std::string& bytes) {
-    std::u16string units;
-    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-        units.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                              (static_cast<unsigned char>(bytes[i + 1]) << 8)));
+const Mount* MountOf(const Path& path) {
+    const Mount* mount = nullptr;
+    for (const Mount& candidate : kMounts) {
+        if (StartsWith(path, candidate.at)) {
+            mount = &candidate;
+        }
     }
-    return units;
+    return mount;
 }
+
+// Where an opened key's values are read from: the file and the sections of it that hold the key,
+// or no file for the keys above the files (\Registry, \Registry\User), which hold none.
+struct KeyPlace {
+    std::shared_ptr<const RegFile> file;
+    Path relative; // below the file's root
+    Sections sections;
+};
 
 // Answers questions about keys of one prefix for the length of one open call. Each pass over a
 // file learns every key along the paths it is given; a typical open needs one, which learns the
@@ -92,45 +112,11 @@ class Resolver {
         }
     }
 
-    // The code page the prefix names, when this open's passes could tell it: the key reached
-    // without a link on the way (a link needs a proper open), or known to be missing.
-    std::optional<unsigned> AnsiCodePage() {
-        const Path& path = prefix::AnsiCodePageKey();
-        const Known& key = cache_[Join(path)];
-        if (!key.haveFacts || !key.haveValues) {
-            return std::nullopt;
-        }
-        for (std::size_t i = 1; i <= path.size(); ++i) {
-            const Known& step =
-                cache_[Join(Path(path.begin(), path.begin() + static_cast<long>(i)))];
-            if (step.facts.isLink) {
-                return std::nullopt;
-            }
-            if (!step.facts.exists) {
-                return 0;
-            }
-        }
-        for (const auto& [name, value] : key.values) {
-            if (name != u"acp" || value.type != prefix::kRegSz) {
-                continue;
-            }
-            unsigned number = 0;
-            for (const char16_t unit : Utf16(value.data)) {
-                if (unit < u'0' || unit > u'9' || number > 65535) {
-                    break;
-                }
-                number = number * 10 + (unit - u'0');
-            }
-            return number > 65535 ? 0 : number;
-        }
-        return 0;
-    }
-
     // Wine's open of subKey under root: a key path, or the status of the failure.
     std::optional<Path> Open(const Path& root, std::u16string_view subKey, bool view32,
                              Status& status) {
         view32_ = view32;
-        const auto names = prefix::SplitKeyPath(subKey);
+        const auto names = stores::SplitKeyPath(subKey);
         if (!names) {
             status = kBadPathname;
             return std::nullopt;
@@ -172,20 +158,74 @@ class Resolver {
         return key;
     }
 
-    std::vector<std::pair<std::u16string, Value>> TakeValues(const Path& key) {
+    // The code page the prefix names (0: none): learnt in this open's first pass over
+    // system.reg when nothing stood in the way, else by opening its key as any key is opened.
+    unsigned AnsiCodePage() {
+        const Path& path = prefix::AnsiCodePageKey();
+        bool plain = cache_[Join(path)].haveFacts;
+        for (std::size_t i = 1; plain && i <= path.size(); ++i) {
+            const KeyFacts& step =
+                cache_[Join(Path(path.begin(), path.begin() + static_cast<long>(i)))].facts;
+            if (step.isLink) {
+                plain = false;
+            } else if (!step.exists) {
+                return 0;
+            }
+        }
+        Path key = path;
+        if (!plain) {
+            Status status = kSuccess;
+            const auto found =
+                Open({u"machine"}, u"system\\currentcontrolset\\control\\nls\\codepage",
+                     state_.arch == Arch::kWin64, status);
+            if (!found) {
+                return 0;
+            }
+            key = *found;
+        }
+        const auto value = Read(Place(key), u"acp");
+        if (!value || value->type != kRegSz) {
+            return 0;
+        }
+        return stores::ParseCodePageNumber(stores::FromUtf16Bytes(value->data));
+    }
+
+    KeyPlace Place(const Path& key) {
         Known& known = cache_[Join(key)];
-        if (!known.haveValues) {
+        if (!known.haveSections) {
             Learn(key);
         }
-        return std::move(cache_[Join(key)].values);
+        KeyPlace place;
+        const Mount* mount = MountOf(key);
+        if (mount != nullptr) {
+            place.file = File(mount->file);
+            place.relative.assign(key.begin() + static_cast<long>(mount->at.size()), key.end());
+            place.sections = cache_[Join(key)].sections;
+        }
+        return place;
     }
+
+    // The value of that (folded) name at a key's place.
+    static std::optional<Value> Read(const KeyPlace& place, const std::u16string& folded) {
+        if (!place.file) {
+            return std::nullopt;
+        }
+        if (place.sections.tooMany) {
+            const auto& fold = prefix::CurrentPrefix().fold;
+            return place.file->Scan({place.relative}, fold, folded).front().value;
+        }
+        return place.file->ReadValue(place.sections, folded, prefix::CurrentPrefix().fold);
+    }
+
+    // Why this open found less than it looked for, when a file stood in the way.
+    const std::string& Problem() const { return problem_; }
 
   private:
     struct Known {
         bool haveFacts = false;
         KeyFacts facts;
-        bool haveValues = false;
-        std::vector<std::pair<std::u16string, Value>> values;
+        bool haveSections = false;
+        Sections sections;
     };
 
     static Path Child(const Path& key, const std::u16string& name) {
@@ -198,15 +238,16 @@ class Resolver {
     // already ask for it.
     Path Wow64Variant(const Path& key, const std::u16string& next, const Path& tokens,
                       std::size_t used) {
-        if (next == u"wow6432node" || !Facts(key, tokens, used).hasWow64Child) {
+        if (next == kWow64Node || !Facts(key, tokens, used).hasWow64Child) {
             return key;
         }
-        Path redirected = Child(key, u"wow6432node");
+        Path redirected = Child(key, kWow64Node);
         Prefetch(redirected, tokens, used);
         return redirected;
     }
 
-    // Replaces a link key by the key it names; false when the link leads nowhere.
+    // Replaces a link key by the key it names; false when the link leads nowhere. Each link is
+    // resolved once per open, and only so many in all.
     bool FollowLink(Path& key, int depth) {
         if (depth > kMaxLinkDepth) {
             return false;
@@ -215,17 +256,26 @@ class Resolver {
         if (!facts.isLink) {
             return true;
         }
-        if (!facts.linkTarget) {
+        const std::u16string joined = Join(key);
+        if (const auto known = links_.find(joined); known != links_.end()) {
+            if (!known->second) {
+                return false;
+            }
+            key = *known->second;
+            return true;
+        }
+        links_[joined] = std::nullopt; // a link that reaches itself leads nowhere
+        if (!facts.linkTarget || ++linksFollowed_ > kMaxLinksPerOpen) {
             return false;
         }
-        const std::u16string target = Utf16(*facts.linkTarget);
+        const std::u16string target = stores::FromUtf16Bytes(*facts.linkTarget);
         static constexpr std::u16string_view kRoot = u"\\registry\\";
         if (target.size() <= kRoot.size() ||
             state_.fold.Fold(target.substr(0, kRoot.size())) != kRoot) {
             return false;
         }
-        const auto names = prefix::SplitKeyPath(std::u16string_view(target).substr(kRoot.size()));
-        if (!names) {
+        const auto names = stores::SplitKeyPath(std::u16string_view(target).substr(kRoot.size()));
+        if (!names || names->size() > kMaxPathNames) {
             return false;
         }
         Path tokens;
@@ -240,6 +290,7 @@ class Resolver {
                 return false;
             }
         }
+        links_[joined] = resolved;
         key = std::move(resolved);
         return true;
     }
@@ -269,16 +320,6 @@ class Resolver {
         Learn(paths);
     }
 
-    static const Mount* MountOf(const Path& path) {
-        const Mount* mount = nullptr;
-        for (const Mount& candidate : kMounts) {
-            if (StartsWith(path, candidate.at)) {
-                mount = &candidate;
-            }
-        }
-        return mount;
-    }
-
     const KeyFacts& Facts(const Path& key, const Path& tokens, std::size_t used) {
         if (!cache_[Join(key)].haveFacts) {
             Prefetch(key, tokens, used);
@@ -295,22 +336,32 @@ class Resolver {
     void Learn(std::vector<Path> paths) {
         const Mount* mount = MountOf(paths.front());
         if (piggyback_ && mount != nullptr && mount == MountOf(*piggyback_)) {
-            // The first pass over system.reg also learns the code page, for free.
-            if (!cache_[Join(*piggyback_)].haveValues) {
+            // The first pass over system.reg also learns where the code page is, for free.
+            if (!cache_[Join(*piggyback_)].haveSections) {
                 paths.push_back(*piggyback_);
             }
             piggyback_.reset();
         }
-        if (mount == nullptr) {
-            // Above the files: \Registry and \Registry\User exist and hold nothing else.
-            const Path& path = paths.front();
-            for (std::size_t i = 0; i <= path.size(); ++i) {
-                Known& known =
-                    cache_[Join(Path(path.begin(), path.begin() + static_cast<long>(i)))];
-                known.haveFacts = true;
-                known.facts = KeyFacts{};
-                known.facts.exists = i == 0 || (i == 1 && path[0] == u"user");
-                known.haveValues = true;
+        std::shared_ptr<const RegFile> file;
+        if (mount != nullptr && ++passes_ <= kMaxPassesPerOpen) {
+            file = File(mount->file);
+        }
+        if (mount == nullptr || passes_ > kMaxPassesPerOpen) {
+            // Above the files: \Registry and \Registry\User exist and hold nothing else. Past the
+            // budget, nothing more is found.
+            const bool above = mount == nullptr;
+            for (const Path& path : paths) {
+                for (std::size_t i = 0; i <= path.size(); ++i) {
+                    Known& known =
+                        cache_[Join(Path(path.begin(), path.begin() + static_cast<long>(i)))];
+                    if (known.haveFacts && !above) {
+                        continue;
+                    }
+                    known.haveFacts = true;
+                    known.facts = KeyFacts{};
+                    known.facts.exists = above && (i == 0 || (i == 1 && path[0] == u"user"));
+                    known.haveSections = true;
+                }
             }
             return;
         }
@@ -319,9 +370,12 @@ class Resolver {
         for (const Path& path : paths) {
             relatives.emplace_back(path.begin() + static_cast<long>(mount->at.size()), path.end());
         }
-        std::vector<prefix::PathScan> scans;
-        if (RegFile* file = File(mount->file)) {
+        std::vector<stores::PathScan> scans;
+        if (file) {
             scans = file->Scan(relatives, state_.fold);
+            if (!file->ReadProblem().empty() && problem_.empty()) {
+                problem_ = file->ReadProblem();
+            }
         } else {
             for (const Path& relative : relatives) {
                 scans.emplace_back();
@@ -340,41 +394,71 @@ class Resolver {
                 known.facts = scans[p].keys[i];
             }
             Known& known = cache_[Join(paths[p])];
-            known.haveValues = true;
-            known.values = std::move(scans[p].values);
+            known.haveSections = true;
+            known.sections = std::move(scans[p].sections);
         }
     }
 
-    RegFile* File(const char* name) {
+    std::shared_ptr<const RegFile> File(const char* name) {
         auto found = files_.find(name);
         if (found == files_.end()) {
             std::string problem;
-            found = files_.emplace(name, RegFile::Open(state_.dir + "/" + name, problem)).first;
+            const std::string path = state_.dir + "/" + name;
+            std::shared_ptr<const RegFile> file;
+            if (auto source = OpenInputFile(path, problem)) {
+                file = RegFile::Open(std::move(source), name, problem);
+            }
+            // A missing user.reg is a prefix no user has started yet, not a problem.
+            if (!file && (std::strcmp(name, "system.reg") == 0 ||
+                          problem.find(": No such") == std::string::npos)) {
+                problem_ = problem_.empty() ? problem : problem_;
+            }
+            found = files_.emplace(name, std::move(file)).first;
         }
-        return found->second.get();
+        return found->second;
     }
 
     const prefix::PrefixState& state_;
     std::optional<Path> piggyback_;
     bool view32_ = false;
+    int linksFollowed_ = 0;
+    int passes_ = 0;
+    std::string problem_;
     std::map<std::u16string, Known> cache_;
-    std::map<std::string, std::unique_ptr<RegFile>> files_; // one descriptor per file per open
+    std::map<std::u16string, std::optional<Path>> links_;
+    std::map<std::string, std::shared_ptr<const RegFile>> files_; // one descriptor per file
 };
 
-struct OpenKey {
-    std::vector<std::pair<std::u16string, Value>> values;
-};
-
-std::map<KeyHandle, OpenKey>& OpenKeys() {
-    static std::map<KeyHandle, OpenKey> keys;
+std::map<KeyHandle, KeyPlace>& OpenKeys() {
+    static std::map<KeyHandle, KeyPlace> keys;
     return keys;
 }
 
 bool IsString(std::uint32_t type) {
-    return type == prefix::kRegSz || type == prefix::kRegExpandSz || type == prefix::kRegMultiSz;
+    return type == kRegSz || type == kRegExpandSz || type == kRegMultiSz;
+}
+
+// Narrow text from the caller, in the prefix's code page.
+std::u16string Wide(prefix::PrefixState& state, const std::string& bytes) {
+    if (prefix::IsAscii(bytes)) {
+        return std::u16string(bytes.begin(), bytes.end());
+    }
+    if (!state.codePageSettled) {
+        LearnCodePage();
+    }
+    return state.codePage.Decode(bytes);
 }
 
 } // namespace
+
+void LearnCodePage() {
+    prefix::PrefixState& state = prefix::CurrentPrefix();
+    if (state.codePageSettled || state.dir.empty()) {
+        return;
+    }
+    Resolver resolver(state);
+    prefix::SettleCodePage(state, resolver.AnsiCodePage());
+}
 
 Status RegOpenKeyExA(RootHandle root, const std::string& subKey, std::uint32_t /*options*/,
                      std::uint32_t /*access*/, KeyHandle& key) {
@@ -382,27 +466,26 @@ Status RegOpenKeyExA(RootHandle root, const std::string& subKey, std::uint32_t /
     prefix::PrefixState& state = prefix::CurrentPrefix();
     const Path* rootPath = RootPath(root);
     if (rootPath == nullptr || state.dir.empty()) {
+        state.lastProblem = "no such key";
         return kFileNotFound;
     }
-    const std::u16string name = prefix::IsAscii(subKey)
-                                    ? std::u16string(subKey.begin(), subKey.end())
-                                    : prefix::CodePageOf(state).Decode(subKey);
+    const std::u16string name = Wide(state, subKey);
     // A 32-bit program on a 64-bit prefix sees the registry through Wow6432Node.
     const bool view32 = state.arch == Arch::kWin64;
     Resolver resolver(state);
     Status status = kSuccess;
     const auto found = resolver.Open(*rootPath, name, view32, status);
     if (!state.codePageSettled) {
-        if (const auto number = resolver.AnsiCodePage()) {
-            prefix::SettleCodePage(state, *number);
-        }
+        prefix::SettleCodePage(state, resolver.AnsiCodePage());
     }
     if (!found) {
+        state.lastProblem = !resolver.Problem().empty() ? resolver.Problem() : "no such key";
         return status;
     }
     static KeyHandle next = 0x1000;
     next += 4;
-    OpenKeys()[next].values = resolver.TakeValues(*found);
+    OpenKeys()[next] = resolver.Place(*found);
+    state.lastProblem = resolver.Problem();
     key = next;
     return kSuccess;
 }
@@ -417,46 +500,40 @@ Status RegQueryValueExA(KeyHandle key, const std::string& valueName, std::uint32
         return kInvalidHandle;
     }
     prefix::PrefixState& state = prefix::CurrentPrefix();
-    const std::u16string wanted = state.fold.Fold(
-        prefix::IsAscii(valueName) ? std::u16string(valueName.begin(), valueName.end())
-                                   : prefix::CodePageOf(state).Decode(valueName));
-    for (const auto& [name, value] : open->second.values) {
-        if (name != wanted) {
-            continue;
-        }
-        type = value.type;
-        if (!IsString(value.type)) {
-            const auto size = static_cast<std::uint32_t>(value.data.size());
-            if (size > length) {
-                length = size;
-                return kMoreData;
-            }
-            if (data != nullptr && size > 0) {
-                std::memcpy(data, value.data.data(), size);
-            }
-            length = size;
-            return kSuccess;
-        }
-        // Strings reach a narrow caller in the ANSI code page, counted in its bytes; an odd last
-        // byte is no character and is dropped.
-        const std::string bytes = prefix::CodePageOf(state).Encode(Utf16(value.data));
-        const auto size = static_cast<std::uint32_t>(bytes.size());
-        if (size > length) {
-            length = size;
-            return kMoreData;
-        }
-        if (data != nullptr && size > 0) {
-            std::memcpy(data, bytes.data(), size);
-            // Like Windows, end unterminated string data with a NUL where there is room for it.
-            if (size < length && bytes.back() != '\0') {
-                data[size] = 0;
-            }
-        }
-        length = size;
-        return kSuccess;
+    const auto value = Resolver::Read(open->second, state.fold.Fold(Wide(state, valueName)));
+    if (open->second.file && !open->second.file->ReadProblem().empty()) {
+        state.lastProblem = open->second.file->ReadProblem();
     }
-    type = prefix::kRegNone; // Wine clears the type of a value it cannot find
-    return kFileNotFound;
+    if (!value) {
+        if (state.lastProblem.empty()) {
+            state.lastProblem = "no such value";
+        }
+        type = kRegNone; // Wine clears the type of a value it cannot find
+        return kFileNotFound;
+    }
+    if (value->damaged) {
+        state.lastProblem = "the value is damaged in the registry file";
+    }
+    type = value->type;
+    // Strings reach a narrow caller in the ANSI code page, counted in its bytes; an odd last
+    // byte is no character and is dropped.
+    const std::string bytes = IsString(value->type)
+                                  ? state.codePage.Encode(stores::FromUtf16Bytes(value->data))
+                                  : value->data;
+    const auto size = static_cast<std::uint32_t>(bytes.size());
+    if (size > length) {
+        length = size;
+        return kMoreData;
+    }
+    if (data != nullptr && size > 0) {
+        std::memcpy(data, bytes.data(), size);
+        // Like Windows, end unterminated string data with a NUL where there is room for it.
+        if (IsString(value->type) && size < length && bytes.back() != '\0') {
+            data[size] = 0;
+        }
+    }
+    length = size;
+    return kSuccess;
 }
 
 Status RegCloseKey(KeyHandle key) {

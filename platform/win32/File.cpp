@@ -174,6 +174,9 @@ DWORD ReadAll(HANDLE file, std::string& bytes) {
             return ERROR_SUCCESS;
         }
         bytes.append(buffer, got);
+        if (bytes.size() > kMaxRewriteBytes) {
+            return ERROR_FILE_TOO_LARGE; // no backup this program wrote
+        }
     }
 }
 

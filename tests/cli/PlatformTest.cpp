@@ -1,6 +1,6 @@
 // The Linux platform services the command adds: the safe file replace and UTF-8 at the terminal.
 #include "platform/File.h"
-#include "platform/linux/Utf8.h"
+#include "stores/Unicode.h"
 
 #include <gtest/gtest.h>
 
@@ -166,14 +166,14 @@ TEST(Utf8, RoundTripsAndRefusesWhatIsNotUtf8) {
         {"\xf0\x9f\x98\x80", {wchar_t(0xD83D), wchar_t(0xDE00)}},
     };
     for (const auto& [bytes, text] : valid) {
-        EXPECT_EQ(platform::FromUtf8(bytes), text) << bytes;
-        EXPECT_EQ(platform::ToUtf8(text), bytes) << bytes;
+        EXPECT_EQ(stores::FromUtf8(bytes), text) << bytes;
+        EXPECT_EQ(stores::ToUtf8(text), bytes) << bytes;
     }
     for (const std::string bad :
          {"\xff", "\xc3", "\xc0\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80", "a\x80", "\xe4\xb8"}) {
-        EXPECT_FALSE(platform::FromUtf8(bad)) << bad;
+        EXPECT_FALSE(stores::FromUtf8(bad)) << bad;
     }
-    EXPECT_EQ(platform::ToUtf8(std::wstring{wchar_t(0xD83D), L'x'}), "\xef\xbf\xbdx");
+    EXPECT_EQ(stores::ToUtf8(std::wstring{wchar_t(0xD83D), L'x'}), "\xef\xbf\xbdx");
 }
 
 } // namespace

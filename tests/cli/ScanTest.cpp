@@ -1,4 +1,5 @@
-#include "cli/Scan.h"
+#include "cli/LauncherFiles.h"
+#include "cli/Launchers.h"
 
 #include <gtest/gtest.h>
 

@@ -57,6 +57,14 @@ cp /usr/share/wine/nls/c_1252.nls "$work/accent/drive_c/windows/system32/"
 prefix "$work/escape" '"codkey"="A\eB\tC"'
 prefix "$work/empty" '"codkey"=""'
 prefix "$work/missing" '"other"="x"'
+prefix "$work/error" '"codkey"="Error"'
+prefix "$work/cut" '"codkey"="ABCD-EF'
+# No tables of its own, and FIFOs where Wine keeps tables and the user's registry: read anyway.
+prefix "$work/bare" '"codkey"="caf\xe9"'
+mkdir -p "$work/bare/drive_c/windows/system32"
+mkfifo "$work/bare/user.reg" "$work/bare/drive_c/windows/system32/l_intl.nls" "$work/bare/drive_c/windows/system32/c_1252.nls"
+mkdir -p "$work/fifo-system" && mkfifo "$work/fifo-system/system.reg"
+mkdir -p "$work/arch" && printf 'WINE REGISTRY Version 2\n#arch=\033[31mred\n' >"$work/arch/system.reg"
 prefix "$work/compat/pfx" '"codkey"="PROTON-KEY"'
 mkdir -p "$work/notprefix" "$work/cwd"
 cd "$work/cwd" || exit 1
@@ -68,6 +76,15 @@ expect "recover in UTF-8" 0 "café-?" -- "$ostrel" recover --prefix "$work/accen
 expect "recover into a pipe is exact" 0 $'A\eB\tC' -- "$ostrel" recover --prefix "$work/escape"
 expect "recover empty value" 0 "" -- "$ostrel" recover --prefix "$work/empty"
 expect "recover missing value" 1 "Error" -- "$ostrel" recover --prefix "$work/missing"
+expect "recover a key named Error" 0 "Error" -- "$ostrel" recover --prefix "$work/error"
+expect "recover a value cut short" 1 "Error" -- "$ostrel" recover --prefix "$work/cut"
+grep -q 'damaged' "$work/stderr" || fail "cut short: stderr says $(cat "$work/stderr")"
+expect "no tables, FIFOs instead" 0 "café" -- timeout 10 "$ostrel" recover --prefix "$work/bare"
+grep -q 'code page 1252' "$work/stderr" || fail "no tables: stderr says $(cat "$work/stderr")"
+expect "system.reg a FIFO" 1 "" -- timeout 10 "$ostrel" recover --prefix "$work/fifo-system"
+grep -q 'not a regular file' "$work/stderr" || fail "FIFO system.reg: stderr says $(cat "$work/stderr")"
+expect "escape in #arch" 1 "" -- "$ostrel" recover --prefix "$work/arch"
+grep -q $'\033' "$work/stderr" && fail "escape in #arch reached stderr"
 expect "compatdata folder" 0 "PROTON-KEY" -- "$ostrel" recover --prefix "$work/compat"
 expect "WINEPREFIX" 0 "ABCD-EFGH-1234" -- env WINEPREFIX="$work/good" "$ostrel" recover
 expect "~/.wine" 1 "Error" -- env -u WINEPREFIX HOME="$work/missing/.." \
@@ -81,22 +98,64 @@ ls -A | grep -q . && fail "recover wrote into the current folder: $(ls -A)"
 
 expect "backup" 0 "ostrel.txt written!" -- "$ostrel" backup --prefix "$work/good"
 expect_file "backup" "${header}ABCD-EFGH-1234"$'\r\n'
+lost="Some characters cannot be stored in this system's code page and were written as '?' or a similar letter."
+grep -qF "$lost" "$work/stderr" && fail "backup: says characters were lost where none were"
 expect "backup --key" 0 "ostrel.txt written!" -- "$ostrel" backup --prefix "$work/good" --key "  typed "
 expect_file "backup --key" "${header}  typed "$'\r\n'
 expect "backup in the ANSI code page" 0 "ostrel.txt written!" -- "$ostrel" backup --prefix "$work/accent"
 expect_file "backup in the ANSI code page" "${header}caf"$'\xe9'"-?"$'\r\n'
+# The key was already read through the code page: nothing more is lost on the way to the file.
+grep -qF "$lost" "$work/stderr" && fail "backup in the ANSI code page: says characters were lost"
+expect "backup of what the code page lacks" 0 "ostrel.txt written!" -- \
+  "$ostrel" backup --prefix "$work/accent" --key $'\u041a\u043b\u044e\u0447-\u03a9'
+expect_file "backup of what the code page lacks" "${header}????-O"$'\r\n'
+grep -qxF "$lost" "$work/stderr" || fail "backup of what the code page lacks: stderr says $(cat "$work/stderr")"
 expect "backup empty box" 0 "ostrel.txt written!" -- "$ostrel" backup --prefix "$work/good" --key ""
 expect_file "backup empty box" "${header}"$'\r\n'
-# The window would save "Error" from the box; the command does too, and says so by its exit code.
-expect "backup of Error" 1 "ostrel.txt written!" -- "$ostrel" backup --prefix "$work/missing"
-expect_file "backup of Error" "${header}Error"$'\r\n'
+# A key that was not read, or is empty, never replaces an earlier backup; typed text does.
+expect "backup of a missing key" 1 "" -- "$ostrel" backup --prefix "$work/missing"
+grep -q 'no such value' "$work/stderr" || fail "missing key: stderr says $(cat "$work/stderr")"
+expect_file "backup of a missing key" "${header}"$'\r\n'
+expect "backup of a value cut short" 1 "" -- "$ostrel" backup --prefix "$work/cut"
+expect "backup of an empty key" 1 "" -- "$ostrel" backup --prefix "$work/empty"
+expect_file "backup of an empty key" "${header}"$'\r\n'
 expect "bad UTF-8 key" 2 "" -- "$ostrel" backup --prefix "$work/good" --key $'\xff'
-expect_file "bad UTF-8 key" "${header}Error"$'\r\n'
+expect_file "bad UTF-8 key" "${header}"$'\r\n'
+expect "backup of a key named Error" 0 "ostrel.txt written!" -- "$ostrel" backup --prefix "$work/error"
+expect_file "backup of a key named Error" "${header}Error"$'\r\n'
+
+# Every name of a hard-linked backup sees the new key.
+ln ostrel.txt "$work/second-name"
+expect "hard link" 0 "ostrel.txt written!" -- "$ostrel" backup --prefix "$work/good"
+cmp -s ostrel.txt "$work/second-name" || fail "hard link: the other name kept the old key"
+[ "$(stat -c %h ostrel.txt)" = 2 ] || fail "hard link: the link was split"
+rm "$work/second-name"
+
+# What is no file is refused, and nothing is created, renamed or removed: a FIFO, or a device.
+rm ostrel.txt && mkfifo "$work/fifo" && ln -s "$work/fifo" ostrel.txt
+expect "link to a FIFO" 1 "" -- timeout 10 "$ostrel" backup --prefix "$work/good"
+[ -p "$work/fifo" ] && [ -L ostrel.txt ] && [ "$(ls -A)" = ostrel.txt ] || fail "FIFO target touched"
+if mknod "$work/null" c 1 3 2>/dev/null; then
+  ln -sf "$work/null" ostrel.txt
+  expect "link to a device" 1 "" -- "$ostrel" backup --prefix "$work/good"
+  [ -c "$work/null" ] || fail "link to a device: the device node was replaced"
+fi
+rm ostrel.txt
+
+# In a sticky folder, someone else's writable file is rewritten in place, not refused.
+if [ "$(id -u)" = 0 ] && command -v setpriv >/dev/null; then
+  chmod 755 "$work"
+  mkdir -m 1777 "$work/sticky" && printf 'OLD' >"$work/sticky/ostrel.txt" && chmod 666 "$work/sticky/ostrel.txt"
+  (cd "$work/sticky" && setpriv --reuid=65534 --regid=65534 --clear-groups \
+    "$ostrel" backup --prefix "$work/good" >/dev/null 2>"$work/stderr") || fail "sticky folder: $(cat "$work/stderr")"
+  [ "$(tail -c 16 "$work/sticky/ostrel.txt")" = $'ABCD-EFGH-1234\r' ] || fail "sticky folder: not rewritten"
+fi
 
 # Failures: the old file stays byte for byte, nothing else is left, the error goes to stderr.
 printf 'OLD' >ostrel.txt && chmod 444 ostrel.txt
 expect "read-only" 1 "" -- "$ostrel" backup --prefix "$work/good"
 grep -q 'Error 13' "$work/stderr" || fail "read-only: stderr says $(cat "$work/stderr")"
+grep -qF "$PWD/ostrel.txt could not be written" "$work/stderr" || fail "read-only: names no path"
 expect_file "read-only" "OLD"
 chmod 644 ostrel.txt && rm ostrel.txt && mkdir ostrel.txt
 expect "directory in the way" 1 "" -- "$ostrel" backup --prefix "$work/good"
@@ -122,12 +181,15 @@ home="$work/home"
 prefix "$home/.wine" '"codkey"="WINE-KEY"'
 prefix "$home/.local/share/Steam/steamapps/compatdata/7940/pfx" '"codkey"="STEAM-KEY"'
 prefix "$home/.PlayOnLinux/wineprefix/Esc"$'\t' '"codkey"="A\eB\tC"'
+prefix "$home/.PlayOnLinux/wineprefix/C1"$'\xc2\x9b\x9b' '"codkey"="C1-KEY"'
+mkfifo "$home/.PlayOnLinux/wineprefix/Esc"$'\t'"/user.reg"
 mkdir -p "$home/.PlayOnLinux/wineprefix/Broken" && printf 'garbage\n' >"$home/.PlayOnLinux/wineprefix/Broken/system.reg"
 expected="Wine	$home/.wine	WINE-KEY
 Steam app 7940	$home/.local/share/Steam/steamapps/compatdata/7940/pfx	STEAM-KEY
 PlayOnLinux Broken	$home/.PlayOnLinux/wineprefix/Broken	Error
-PlayOnLinux Esc?	$home/.PlayOnLinux/wineprefix/Esc?	A�B�C"
-expect "scan" 0 "$expected" -- env -u WINEPREFIX -u XDG_DATA_HOME -u XDG_CONFIG_HOME HOME="$home" "$ostrel" scan
+PlayOnLinux C1��	$home/.PlayOnLinux/wineprefix/C1��	C1-KEY
+PlayOnLinux Esc�	$home/.PlayOnLinux/wineprefix/Esc�	A�B�C"
+expect "scan" 0 "$expected" -- timeout 20 env -u WINEPREFIX -u XDG_DATA_HOME -u XDG_CONFIG_HOME HOME="$home" "$ostrel" scan
 expect "scan finds nothing" 1 "" -- env -u WINEPREFIX HOME="$work/nohome" "$ostrel" scan
 
 echo "$failures failure(s)"

@@ -23,9 +23,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr platform::RootHandle kHkcu = 0x80000001;
-constexpr platform::RootHandle kHklm = 0x80000002;
-constexpr platform::RootHandle kHku = 0x80000003;
+constexpr platform::RootHandle kHkcu = platform::kCurrentUser;
+constexpr platform::RootHandle kHklm = platform::kLocalMachine;
+constexpr platform::RootHandle kHku = platform::kUsers;
 const std::string kHeader = "WINE REGISTRY Version 2\n";
 
 // A throwaway prefix folder, with Wine's own NLS files where a case asks for them.
@@ -261,7 +261,7 @@ TEST(PrefixCodePage, FindsTheCodePageBehindALinkedControlSet) {
 }
 
 TEST(PrefixCodePage, DegradesToAsciiWithoutAnyConverter) {
-    const auto ascii = platform::prefix::CodePage::AsciiOnly(1252);
+    const auto ascii = stores::CodePage::AsciiOnly(1252);
     EXPECT_EQ(ascii.Encode(u"key-\u00e9"), "key-?");
     EXPECT_EQ(ascii.Decode("key-\xe9"), u"key-?");
 }

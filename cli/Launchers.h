@@ -25,20 +25,16 @@ struct FoundPrefix {
 };
 
 // Every prefix found, each once (the first place it was found names it), in a stable order.
-std::vector<FoundPrefix> FindPrefixes(const Environment& environment);
+// Launcher files that could not be read are added to problems, when given.
+std::vector<FoundPrefix> FindPrefixes(const Environment& environment,
+                                      std::vector<std::string>* problems = nullptr);
+
+// Where Wine keeps its own code page tables: its install folders, and each Proton's in the
+// Steam libraries, for prefixes that lack them.
+std::vector<std::string> WineNlsFolders(const Environment& environment);
 
 // The folder itself when it holds system.reg, else its pfx/ (how Proton lays out compatdata and
 // how Heroic lays out Proton prefixes); nothing when neither does.
 std::optional<std::string> ResolvePrefix(const std::string& folder);
-
-// Steam's libraryfolders.vdf, in its current form ("0" { "path" "..." }) and its older one
-// ("1" "..."): the library folders it lists.
-std::vector<std::string> SteamLibraries(std::string_view vdf);
-
-// A Lutris game file's "prefix" under its "game" section.
-std::optional<std::string> LutrisPrefix(std::string_view yml);
-
-// Every "winePrefix" of a Heroic settings file.
-std::vector<std::string> HeroicPrefixes(std::string_view json);
 
 } // namespace cli
