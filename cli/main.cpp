@@ -90,7 +90,7 @@ int OpenPrefix(const cli::Options& options, std::string& prefix) {
 }
 
 void SayCodePage() {
-    if (const std::string note = platform::CodePageNote(); !note.empty()) {
+    for (const std::string& note : platform::TakePrefixNotes()) {
         Complain(note);
     }
 }

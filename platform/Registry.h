@@ -13,24 +13,29 @@ using KeyHandle = std::uintptr_t; // opaque; only meaningful between a successfu
 using Status = std::int32_t;      // the API's own status; 0 is success
 using ValueType = std::uint32_t;
 
-// The predefined roots, in the order of their numbers.
-constexpr RootHandle kClassesRoot = 0x80000000;
-constexpr RootHandle kCurrentUser = 0x80000001;
-constexpr RootHandle kLocalMachine = 0x80000002;
-constexpr RootHandle kUsers = 0x80000003;
-constexpr RootHandle kPerformanceData = 0x80000004;
-constexpr RootHandle kCurrentConfig = 0x80000005;
-constexpr RootHandle kDynData = 0x80000006;
+// The predefined roots, numbered in this order from 0x80000000.
+enum PredefinedRoot : RootHandle {
+    kClassesRoot = 0x80000000,
+    kCurrentUser,
+    kLocalMachine,
+    kUsers,
+    kPerformanceData,
+    kCurrentConfig,
+    kDynData,
+};
 
 constexpr Status kSuccess = 0;
 constexpr std::uint32_t kKeyRead = 0x20019; // KEY_READ, with no 32/64-bit view flag
 
-constexpr ValueType kRegNone = 0;
-constexpr ValueType kRegSz = 1;
-constexpr ValueType kRegExpandSz = 2;
-constexpr ValueType kRegBinary = 3;
-constexpr ValueType kRegDword = 4;
-constexpr ValueType kRegMultiSz = 7;
+// The value types the readers tell apart.
+enum KnownValueType : ValueType {
+    kRegNone = 0,
+    kRegSz,
+    kRegExpandSz,
+    kRegBinary,
+    kRegDword,
+    kRegMultiSz = 7,
+};
 
 Status RegOpenKeyExA(RootHandle root, const std::string& subKey, std::uint32_t options,
                      std::uint32_t access, KeyHandle& key);

@@ -4,6 +4,7 @@
 #include "platform/linux/PrefixState.h"
 
 #include <sys/stat.h>
+#include <utility>
 
 namespace platform {
 
@@ -16,19 +17,24 @@ constexpr unsigned kDefaultCodePage = 1252;
 // The NLS file of that name: the prefix's own, else the first of Wine's install folders that
 // holds a valid one. `where` says which was used.
 template <typename Table>
-std::optional<Table> FindTable(const PrefixState& state, const std::string& name,
-                               std::string& where) {
+std::optional<Table> FindTable(PrefixState& state, const std::string& name, std::string& where) {
     std::vector<std::string> folders{state.dir + "/drive_c/windows/system32"};
     folders.insert(folders.end(), state.nlsFolders.begin(), state.nlsFolders.end());
     for (const std::string& folder : folders) {
         std::string problem;
-        const std::string path = folder + "/" + name;
+        const std::string path = std::string(folder).append("/").append(name);
+        struct stat info {};
+        if (::lstat(path.c_str(), &info) != 0) {
+            continue; // not there: the usual case for all but one of the folders
+        }
         if (const auto bytes = ReadInputFile(path, stores::kMaxNlsFileBytes, problem)) {
             if (auto table = Table::FromNls(*bytes)) {
                 where = path;
                 return table;
             }
+            problem = path + " is no table Windows would read";
         }
+        state.notes.push_back(problem);
     }
     return std::nullopt;
 }
@@ -60,21 +66,20 @@ void SettleCodePage(PrefixState& state, unsigned number) {
     const std::string name = "c_" + std::to_string(number) + ".nls";
     std::string where;
     const auto table = FindTable<stores::CodePage>(state, name, where);
-    state.codePageNote.clear();
     if (table && table->Number() == number) {
         state.codePage = *table;
         if (where.rfind(state.dir + "/", 0) != 0) {
-            state.codePageNote = "code page " + std::to_string(number) + ": the prefix has no " +
-                                 name + "; used " + where;
+            state.notes.push_back("code page " + std::to_string(number) + ": the prefix has no " +
+                                  name + "; used " + where);
         }
     } else if (number == kDefaultCodePage) {
         state.codePage = stores::CodePage::Builtin1252();
-        state.codePageNote = "code page 1252: no " + name +
-                             " in the prefix or Wine's folders; used the built-in table";
+        state.notes.push_back("code page 1252: no " + name +
+                              " in the prefix or Wine's folders; used the built-in table");
     } else {
         state.codePage = stores::CodePage::AsciiOnly(number);
-        state.codePageNote = "code page " + std::to_string(number) + ": no " + name +
-                             " in the prefix or Wine's folders; letters beyond ASCII read as ?";
+        state.notes.push_back("code page " + std::to_string(number) + ": no " + name +
+                              " in the prefix or Wine's folders; letters beyond ASCII read as ?");
     }
     state.codePageSettled = true;
 }
@@ -112,8 +117,8 @@ std::string LastRegistryProblem() {
     return prefix::CurrentPrefix().lastProblem;
 }
 
-std::string CodePageNote() {
-    return prefix::CurrentPrefix().codePageNote;
+std::vector<std::string> TakePrefixNotes() {
+    return std::exchange(prefix::CurrentPrefix().notes, {});
 }
 
 } // namespace platform

@@ -19,10 +19,12 @@ std::string UsePrefix(const std::string& prefixDir,
 // typed by the user) needs it learnt first.
 void LearnCodePage();
 
-// Why the last registry call failed, in words ("no such key", "system.reg: Permission denied"),
-// and notes about how the prefix was read (a code page table taken from elsewhere); each is
-// empty when there is nothing to say.
+// Why the last registry call failed, in words ("no such key", "system.reg: Permission denied");
+// empty when it did not.
 std::string LastRegistryProblem();
-std::string CodePageNote();
+
+// What was unusual in reading the prefix since last asked (a table that could not be read, one
+// taken from Wine's own folders), one line each.
+std::vector<std::string> TakePrefixNotes();
 
 } // namespace platform

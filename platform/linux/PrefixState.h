@@ -18,7 +18,7 @@ struct PrefixState {
     // makes anyway: until then only ASCII, which every ANSI code page writes alike, is converted.
     bool codePageSettled = false;
     stores::CodePage codePage = stores::CodePage::AsciiOnly(1252);
-    std::string codePageNote;
+    std::vector<std::string> notes; // how the prefix was read, where it was not as usual
     stores::CaseTable fold;
     std::string lastProblem;
 };

@@ -77,6 +77,14 @@ TEST_F(WriteFileAtomically, CreatesThenReplacesWholeKeepingPermissions) {
     struct stat info {};
     ::stat(target_.c_str(), &info);
     EXPECT_EQ(info.st_mode & 07777, 0600u);
+    // Root replacing a user's backup leaves it the user's, group and all.
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(target_.c_str(), 65534, 65534), 0);
+        ASSERT_EQ(Write(target_, "theirs"), 0u);
+        ::stat(target_.c_str(), &info);
+        EXPECT_EQ(info.st_uid, 65534u);
+        EXPECT_EQ(info.st_gid, 65534u);
+    }
     ASSERT_EQ(Write(target_, ""), 0u);
     EXPECT_EQ(Read(target_), "");
     EXPECT_EQ(Names(), Names_{"ostrel.txt"});
@@ -153,6 +161,11 @@ TEST_F(WriteFileAtomically, ClosedFolderRewritesInPlaceOrRestores) {
     EXPECT_EQ(Read(target_), old);
     EXPECT_EQ(asUser(RLIM_INFINITY, "short"), 0u);
     EXPECT_EQ(Read(target_), "short");
+    // A file too large to be a backup is not held in memory to be rewritten.
+    const std::string large(platform::kMaxRewriteBytes + 1, 'L');
+    Put(target_, large);
+    EXPECT_EQ(asUser(RLIM_INFINITY, "short"), static_cast<std::uint32_t>(EFBIG));
+    EXPECT_EQ(Read(target_), large);
     EXPECT_EQ(Names(), Names_{"ostrel.txt"});
 }
 
