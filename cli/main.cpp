@@ -1,5 +1,6 @@
 // ostrel: the window's Recover and Backup as a Linux command that reads the key straight out of a
 // Wine or Proton prefix, plus a scan of every prefix on the machine.
+#include "cli/Dialog.h"
 #include "cli/Launchers.h"
 #include "cli/Options.h"
 #include "platform/File.h"
@@ -16,6 +17,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <new>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -183,18 +185,15 @@ int RunBackup(const cli::Options& options) {
     return Finish(kRead);
 }
 
-int RunScan() {
+// Every prefix found, with what Recover reads in it, handed on as soon as it is known; a broken
+// prefix does not stop the others. Returns how many were found.
+std::size_t ScanPrefixes(const std::function<void(const cli::dialog::Finding&)>& each) {
     const cli::Environment env = cli::EnvironmentOfProcess();
     std::vector<std::string> problems;
     const auto prefixes = cli::FindPrefixes(env, &problems);
     for (const auto& problem : problems) {
         Complain(problem);
     }
-    if (prefixes.empty()) {
-        Complain("no Wine prefix found");
-        return kNotRead;
-    }
-    bool anyRead = false;
     for (const auto& found : prefixes) {
         Recovered recovered;
         if (UseFoundPrefix(found.path, env) == kRead) {
@@ -203,20 +202,62 @@ int RunScan() {
                 Complain(found.path + ": " + recovered.why);
             }
         }
-        anyRead = anyRead || recovered.read;
+        each({found.origin, found.path, recovered.text, recovered.read});
+    }
+    return prefixes.size();
+}
+
+int RunScan() {
+    bool anyRead = false;
+    const std::size_t found = ScanPrefixes([&anyRead](const cli::dialog::Finding& prefix) {
+        anyRead = anyRead || prefix.read;
         // Fields never carry a tab or a line break, wherever they go, nor anything that could
         // drive a terminal; each line goes out as soon as it is known, even into a pipe.
-        const std::string key = recovered.read ? stores::ToUtf8(recovered.text) : "Error";
-        const std::string line = stores::SafeForTerminal(found.origin) + "\t" +
-                                 stores::SafeForTerminal(found.path) + "\t" +
+        const std::string key = prefix.read ? stores::ToUtf8(prefix.key) : "Error";
+        const std::string line = stores::SafeForTerminal(prefix.origin) + "\t" +
+                                 stores::SafeForTerminal(prefix.folder) + "\t" +
                                  stores::SafeForTerminal(key) + "\n";
         std::fputs(line.c_str(), stdout);
         std::fflush(stdout);
+    });
+    if (found == 0) {
+        Complain("no Wine prefix found");
+        return kNotRead;
     }
     return Finish(anyRead ? kRead : kNotRead);
 }
 
+// Double-clicked: the scan's result in windows. Backup writes what the player typed in the code
+// page of the prefix the key came from, as the backup command does.
+int RunDialog() {
+    std::vector<cli::dialog::Finding> findings;
+    ScanPrefixes([&findings](const cli::dialog::Finding& prefix) { findings.push_back(prefix); });
+    return cli::dialog::Run(
+        findings,
+        [](const cli::dialog::Finding& from,
+           const std::string& typed) -> std::optional<std::string> {
+            platform::WriteResult result;
+            const auto text = stores::FromUtf8(typed);
+            if (!text) {
+                result.error = EILSEQ;
+            } else if (UseFoundPrefix(from.folder, cli::EnvironmentOfProcess()) == kRead) {
+                platform::LearnCodePage();
+                result = BackupFile::Write(*text);
+            } else {
+                result.error = EIO;
+            }
+            if (result.error == 0 && !result.notAFile) {
+                return std::nullopt;
+            }
+            return stores::ToUtf8(BackupFile::DescribeFailure(result, ShownBackupPath(), L"\n\n"));
+        });
+}
+
 int Run(const std::vector<std::string>& arguments) {
+    if (cli::dialog::Wanted(arguments.size(), ::isatty(STDIN_FILENO), ::isatty(STDOUT_FILENO),
+                            std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"))) {
+        return RunDialog();
+    }
     const cli::ParsedOptions parsed = cli::ParseOptions(arguments);
     if (!parsed.options) {
         Complain(parsed.error);

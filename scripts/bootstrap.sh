@@ -12,6 +12,8 @@ packages=(
   python3 python3-pefile                    # reading the version block, manifest and imports back
   clang libclang-rt-14-dev clang-tidy clang-format cppcheck   # sanitizers, fuzzing and lint
   g++                                       # the native Linux build, linked statically
+  zenity xdotool                            # the Linux command's windows, answered on a virtual display
+  desktop-file-utils libglib2.0-bin python3-gi   # its launcher checked and started as file managers do
 )
 
 missing=()

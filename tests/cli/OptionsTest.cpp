@@ -1,4 +1,5 @@
 #include "cli/Options.h"
+#include "cli/Dialog.h"
 
 #include <gtest/gtest.h>
 
@@ -56,6 +57,40 @@ TEST(ParseOptions, RefusesWithOneLineSayingWhy) {
         EXPECT_FALSE(parsed.options) << reason;
         EXPECT_NE(parsed.error.find(reason), std::string::npos) << parsed.error;
         EXPECT_EQ(parsed.error.find('\n'), std::string::npos) << parsed.error;
+    }
+}
+
+// No arguments, no terminal at either end, and a display (X11 or Wayland, set and not empty):
+// only then windows instead of the usage hint.
+TEST(DoubleClick, ShowsWindowsOnlyWithoutArgumentsTerminalsAndWithADisplay) {
+    struct Case {
+        std::size_t arguments;
+        bool stdinTerminal, stdoutTerminal;
+        const char* display;
+        const char* wayland;
+        bool windows;
+    };
+    const Case cases[] = {
+        {0, false, false, ":0", nullptr, true},      {0, false, false, nullptr, "wayland-0", true},
+        {0, false, false, "", nullptr, false},       {0, false, false, nullptr, nullptr, false},
+        {0, true, false, ":0", nullptr, false},      {0, false, true, ":0", "wayland-0", false},
+        {1, false, false, ":0", "wayland-0", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(cli::dialog::Wanted(c.arguments, c.stdinTerminal, c.stdoutTerminal, c.display,
+                                      c.wayland),
+                  c.windows)
+            << c.arguments << c.stdinTerminal << c.stdoutTerminal << (c.display ? c.display : "-");
+    }
+}
+
+// What a dialog program prints for the list is taken only when it names a row of it.
+TEST(DoubleClick, TakesOnlyARowOfTheListFromThePickedOutput) {
+    EXPECT_EQ(cli::dialog::PickedRow("1\n", 3), 0u);
+    EXPECT_EQ(cli::dialog::PickedRow("3", 3), 2u);
+    for (const char* junk :
+         {"", "\n", "0", "4", "-1", "1 ", "2\n\n", "x", "99999999999999999999"}) {
+        EXPECT_FALSE(cli::dialog::PickedRow(junk, 3)) << junk;
     }
 }
 

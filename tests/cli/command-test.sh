@@ -192,5 +192,159 @@ PlayOnLinux Esc�	$home/.PlayOnLinux/wineprefix/Esc�	A�B�C"
 expect "scan" 0 "$expected" -- timeout 20 env -u WINEPREFIX -u XDG_DATA_HOME -u XDG_CONFIG_HOME HOME="$home" "$ostrel" scan
 expect "scan finds nothing" 1 "" -- env -u WINEPREFIX HOME="$work/nohome" "$ostrel" scan
 
+# Double-clicked: no arguments, no terminal, a display. Stand-ins for kdialog, zenity and
+# xdg-open record their arguments (one per line) and the folder they ran in, and answer from a
+# queue: line N of "answers" is "STATUS|OUTPUT" for the Nth window. The program runs as a copy in
+# a folder of its own, where its report goes.
+standins="$work/standins" app="$work/app" click="$work/click"
+mkdir -p "$standins"/{kdialog,zenity,both,none,fallback} "$app" "$click"
+cp "$ostrel" "$app/ostrel"
+printf '%s\n' '#!/bin/sh' 'PATH=/usr/bin:/bin' "d='$standins'" \
+  'n=$(($(cat "$d/count" 2>/dev/null || echo 0) + 1)) && echo "$n" >"$d/count"' \
+  '{ echo "== ${0##*/} in $(pwd)"; for a; do printf "%s\n" "$a"; done; } >>"$d/log"' \
+  'answer=$(sed -n "${n}p" "$d/answers")' \
+  '[ "$answer" != nodisplay ] || { echo "Gtk-WARNING **: cannot open display: :0" >&2; exit 1; }' \
+  '[ "$answer" = "${answer%%|*}" ] || printf "%s\n" "${answer#*|}"' \
+  'exit "${answer%%|*}"' >"$standins/stand-in"
+chmod +x "$standins/stand-in"
+for t in kdialog zenity; do ln -s ../stand-in "$standins/$t/$t" && ln -s ../stand-in "$standins/both/$t"; done
+for t in none/xdg-open fallback/zenity fallback/xdg-open; do ln -s ../stand-in "$standins/$t"; done
+
+# dialog NAME TOOLS HOME STATUS ANSWER...: one double-click, with only the stand-ins on PATH.
+dialog() {
+  local name="$1" tools="$2" home="$3" status="$4" rc
+  shift 4
+  rm -f "$standins/log" "$standins/count" "$app/ostrel-report.txt"
+  printf '%s\n' "$@" >"$standins/answers"
+  (cd "$click" && env -i HOME="$home" PATH="$standins/$tools" DISPLAY=:0 "$app/ostrel" \
+    </dev/null >"$work/stdout" 2>"$work/stderr")
+  rc=$?
+  [ "$rc" = "$status" ] || fail "$name: exit $rc, wanted $status ($(cat "$work/stderr"))"
+  [ "$(cat "$standins/count" 2>/dev/null)" = "$#" ] ||
+    fail "$name: $(cat "$standins/count" 2>/dev/null) windows for $# answers: $(cat "$standins/log")"
+}
+# shows NAME LINE...: each line stood alone among the recorded arguments, in this order.
+shows() {
+  local name="$1" from=1 at
+  shift
+  for line; do
+    at=$(tail -n "+$from" "$standins/log" | grep -Fxn -m1 -- "$line" | cut -d: -f1)
+    [ -n "$at" ] || { fail "$name: no '$line' after line $from of:"$'\n'"$(cat "$standins/log")"; return; }
+    from=$((from + at))
+  done
+}
+
+# Markup, a backslash and a mnemonic's underscore in the key and in the folder; a key that starts
+# with a dash, which GTK would read as an option.
+one="$work/homes/<i>one&_\\x"
+prefix "$one/.wine" '"codkey"="<b>K&Y_1\\X</b>"'
+key='<b>K&Y_1\X</b>'
+several="$work/homes/several"
+prefix "$several/.wine" '"codkey"="WINE-KEY"'
+prefix "$several/.local/share/Steam/steamapps/compatdata/7940/pfx" '"codkey"="-STEAM-KEY"'
+none="$work/homes/none"
+prefix "$none/.wine" '"other"="x"'
+
+dialog "kdialog: one key, edited, backed up" kdialog "$one" 0 "0|EDITED" 0 0
+shows "kdialog: one key" "== kdialog in $click" --title "Ostrel 1.1" --inputbox \
+  "<qt>Call of Duty 4 key, found in Wine:<br>$work/homes/&lt;i&gt;one&amp;_&#92;x/.wine<br><br>Correct it here if it needs it.</qt>" \
+  -- "$key" "Ostrel 1.1" --yes-label Backup --yesno \
+  "<qt>Back up the key to ostrel.txt in this folder?<br>$click</qt>" \
+  "Ostrel v1.0" --msgbox "<qt>ostrel.txt written!</qt>"
+(cd "$click" && expect_file "kdialog: one key" "${header}EDITED"$'\r\n')
+dialog "zenity: one key as read" zenity "$one" 0 "0|$key" 0 0
+shows "zenity: one key" --entry "--title=Ostrel 1.1" "--text=Call of Duty 4 key, found in Wine:" \
+  "$work/homes/<i>one&__\\\\x/.wine" "--entry-text=$key" --question "--title=Ostrel 1.1" \
+  --no-markup --ok-label=Backup "--text=Back up the key to ostrel.txt in this folder?" "$click" \
+  --info "--title=Ostrel v1.0" --no-markup "--text=ostrel.txt written!"
+(cd "$click" && expect_file "zenity: one key" "${header}${key}"$'\r\n')
+dialog "zenity: several keys, the second picked, then closed" zenity "$several" 0 "0|2" 1
+shows "zenity: several" --list --radiolist "--title=Ostrel 1.1" --print-column=2 TRUE 1 WINE-KEY \
+  Wine "$several/.wine" FALSE 2 $'\xe2\x81\xa0'-STEAM-KEY "Steam app 7940" --entry \
+  "--entry-text=-STEAM-KEY"
+dialog "kdialog: several keys, the first picked" kdialog "$several" 0 "0|1" 1
+shows "kdialog: several" --radiolist -- 1 "Wine: WINE-KEY  ($several/.wine)" on 2 off \
+  --inputbox -- WINE-KEY
+dialog "kdialog: no key" kdialog "$none" 1 0
+shows "kdialog: no key" "Ostrel v1.0" --msgbox \
+  "<qt>No Call of Duty 4 key was found.<br><br>Looked in:<br>Wine: $none/.wine</qt>"
+dialog "zenity: no prefix at all" zenity "$work/nohome" 1 0
+shows "zenity: no prefix" --info --no-markup "--text=No Call of Duty 4 key was found." ""
+# A failed Backup says why, as the window's error box does, and offers the key again.
+(cd "$click" && printf 'OLD' >ostrel.txt && chmod 444 ostrel.txt)
+dialog "zenity: Backup fails" zenity "$one" 0 "0|TYPED" 0 0 1
+shows "zenity: Backup fails" --error "--title=Ostrel v1.0" --no-markup \
+  "--text=$click/ostrel.txt could not be written." "" "Error 13: Permission denied." \
+  --entry "--entry-text=TYPED"
+(cd "$click" && expect_file "zenity: Backup fails" "OLD" && chmod 644 ostrel.txt && rm ostrel.txt)
+# A kdialog that cannot start (a broken install, no display): zenity instead.
+dialog "kdialog fails: zenity" both "$one" 0 255 1
+shows "kdialog fails" "== kdialog in $click" "== zenity in $click" --entry
+# Neither program: the report beside the program, opened with xdg-open.
+dialog "no dialog program: a report" none "$one" 0 0
+shows "report" "== xdg-open in $click" "$app/ostrel-report.txt"
+grep -Fxq "Call of Duty 4 key: $key" "$app/ostrel-report.txt" || fail "report: $(cat "$app/ostrel-report.txt")"
+# GTK exits 1, as for Cancel, when it cannot reach the display: that is no answer.
+dialog "zenity without a display: the report" fallback "$one" 0 nodisplay 0
+shows "zenity without a display" "== zenity in $click" "== xdg-open in $click" "$app/ostrel-report.txt"
+# Typed in a terminal, or run with no display: the usage hint as before, and no window.
+rm -f "$standins/count"
+(cd "$click" && PATH="$standins/kdialog" DISPLAY=:0 HOME="$one" /usr/bin/script -qec "$app/ostrel" \
+  /dev/null </dev/null >"$work/stdout" 2>&1)
+rc=$?
+(cd "$click" && PATH="$standins/kdialog" HOME="$one" /usr/bin/env -u DISPLAY -u WAYLAND_DISPLAY \
+  "$app/ostrel" </dev/null >>"$work/stdout" 2>&1)
+[ "$rc $?" = "2 2" ] && [ "$(grep -c 'no command given' "$work/stdout")" = 2 ] &&
+  [ "$(grep -c . "$work/stdout")" = 2 ] && [ ! -e "$standins/count" ] ||
+  fail "terminal, no display: exit $rc, printed $(cat "$work/stdout")"
+
+# Debian's zenity on a virtual display: each window appears (waited for with a bound) and closes
+# when answered; with one key, Return three times lands the key in ostrel.txt; with several, the
+# list takes every option it is given (else the program would fall back to its report).
+# answer_windows TITLE[|KEY]...: starts $OSTREL as a double-click would, with only $ONLY_ZENITY on
+# its PATH, presses KEY (Return) in each window in turn, and exits with the program's status.
+answer_windows() {
+  PATH="$ONLY_ZENITY" "$OSTREL" </dev/null >/dev/null &
+  local pid=$! answer title key window
+  visible() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null; }
+  for answer in "$@"; do
+    title="${answer%|*}" key="${answer#*|}"
+    [ "$key" = "$answer" ] && key=Return
+    window=""
+    for _ in $(seq 200); do
+      window=$(visible "$title" | head -1)
+      [ -n "$window" ] && break
+      sleep 0.05
+    done
+    [ -n "$window" ] || { echo "no window '$title' within 10 s"; kill "$pid"; return 1; }
+    # A key that arrives before GTK listens is lost: press again if the window stays a while,
+    # and only once it has the focus again, so that no key can reach the next window.
+    for _ in 1 2 3; do
+      xdotool windowfocus --sync "$window" 2>/dev/null && xdotool key --clearmodifiers "$key"
+      for _ in $(seq 100); do
+        visible "$title" | grep -qx "$window" || continue 3
+        sleep 0.05
+      done
+    done
+    echo "window '$title' stayed after $key"
+    kill "$pid"
+    return 1
+  done
+  wait "$pid"
+}
+mkdir -p "$work/real" && ln -s "$(command -v zenity)" "$work/real/zenity"
+real_zenity() { # HOME TITLE[|KEY]...
+  local home="$1"
+  shift
+  (cd "$click" && env -i HOME="$home" PATH=/usr/bin:/bin OSTREL="$app/ostrel" ONLY_ZENITY="$work/real" \
+    xvfb-run -a bash -c "$(declare -f answer_windows); answer_windows \"\$@\"" answer "$@" \
+    >"$work/stdout" 2>&1) || fail "real zenity: $(grep -v Gtk-WARNING "$work/stdout")"
+}
+rm -f "$app/ostrel-report.txt"
+real_zenity "$several" "Ostrel 1.1|Escape"
+[ ! -e "$app/ostrel-report.txt" ] || fail "real zenity refused the list: $(cat "$app/ostrel-report.txt")"
+real_zenity "$one" "Ostrel 1.1" "Ostrel 1.1" "Ostrel v1.0"
+(cd "$click" && expect_file "real zenity" "${header}${key}"$'\r\n' && rm -f ostrel.txt)
+
 echo "$failures failure(s)"
 [ "$failures" -eq 0 ]

@@ -1,0 +1,68 @@
+// The command's face for players who never open a terminal. Double-clicked in a file manager or
+// started by its launcher, it shows what a scan found in kdialog or zenity windows; with neither
+// program there, in a text file opened with the desktop's viewer. Never in a terminal emulator.
+//
+// What is built here are argument lists and texts, which tests can read; the runner that starts
+// the dialog programs is kept thin.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace cli::dialog {
+
+// Started by a double-click: no arguments, no terminal at either end, a display to show windows
+// on. Anything else gets the command line's usage hint.
+bool Wanted(std::size_t argumentCount, bool stdinIsTerminal, bool stdoutIsTerminal,
+            const char* display, const char* waylandDisplay);
+
+enum class Tool { KDialog, Zenity };
+
+// One prefix as the scan saw it, in the scan's order.
+struct Finding {
+    std::string origin; // bytes, as the scan names it
+    std::string folder; // bytes of the prefix folder's path
+    std::wstring key;   // what Recover read, "Error" included
+    bool read = false;  // a key, not the failure marker
+};
+
+using Arguments = std::vector<std::string>;
+
+// Text neither program reads as markup. kdialog guesses rich text from the text itself, so the
+// text is made rich on purpose with every character of the input escaped.
+std::string KDialogText(std::string_view plain);
+// zenity's list always reads Pango markup, after undoing backslash escapes.
+std::string ZenityMarkup(std::string_view plain);
+// zenity's entry label reads backslash escapes and takes an underscore for a mnemonic.
+std::string ZenityMnemonic(std::string_view plain);
+
+// The windows, as the program's arguments (its name not included).
+Arguments Message(Tool tool, bool error, std::string_view text);
+Arguments Pick(Tool tool, const std::vector<const Finding*>& keys);
+Arguments Edit(Tool tool, const Finding& found, std::string_view key);
+Arguments ConfirmBackup(Tool tool, std::string_view folder);
+
+// The message when no key was found, naming the places looked at.
+std::string NotFoundText(const std::vector<Finding>& findings);
+// The same as a text file, for a desktop without either dialog program.
+std::string Report(const std::vector<Finding>& findings);
+
+// The row picked in the list (0-based), from the dialog's output; nothing when none was.
+std::optional<std::size_t> PickedRow(std::string_view output, std::size_t rows);
+
+// The first executable called `name` in the absolute folders of `path` (the PATH syntax).
+std::optional<std::string> FindProgram(std::string_view name, std::string_view path);
+
+// Writes ostrel.txt with the key as typed (UTF-8) for the prefix it was found in: nothing on
+// success, else the failure as the user is told it.
+using Backup =
+    std::function<std::optional<std::string>(const Finding& from, const std::string& key)>;
+
+// Shows the findings and returns the exit code: 0 when a key was shown, 1 when none was found.
+int Run(const std::vector<Finding>& findings, const Backup& backup);
+
+} // namespace cli::dialog
