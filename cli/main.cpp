@@ -15,11 +15,13 @@
 #include "window/GameKey.h"
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <new>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -151,6 +153,26 @@ int RunRecover(const cli::Options& options) {
     return Finish(recovered.read ? kRead : kNotRead);
 }
 
+// The backup's full path as the user knows it: the folder as the shell names it ($PWD, links and
+// all) when that is where the command runs, else as the system does.
+std::wstring ShownBackupPath() {
+    std::string folder;
+    struct stat here {};
+    struct stat named {};
+    const char* pwd = std::getenv("PWD");
+    if (pwd && pwd[0] == '/' && ::stat(".", &here) == 0 && ::stat(pwd, &named) == 0 &&
+        here.st_dev == named.st_dev && here.st_ino == named.st_ino) {
+        folder = pwd;
+    } else if (char buffer[PATH_MAX]; ::getcwd(buffer, sizeof(buffer))) {
+        folder = buffer;
+    }
+    const auto shown = stores::FromUtf8(folder); // made safe for the terminal where printed
+    if (!shown || shown->empty()) {
+        return BackupFile::kFileName;
+    }
+    return *shown + (shown->back() == L'/' ? L"" : L"/") + BackupFile::kFileName;
+}
+
 int RunBackup(const cli::Options& options) {
     std::string prefix;
     if (const int status = OpenPrefix(options, prefix); status != kRead) {
@@ -180,12 +202,16 @@ int RunBackup(const cli::Options& options) {
         box = recovered.text;
     }
     SayCodePage();
-    const platform::WriteResult result = BackupFile::Write(box);
+    bool charactersReplaced = false;
+    const platform::WriteResult result = BackupFile::Write(box, &charactersReplaced);
     if (result.error != 0 || result.notAFile) {
-        platform::ShowErrorMessage(BackupFile::DescribeFailure(result, L" "));
+        platform::ShowErrorMessage(BackupFile::DescribeFailure(result, ShownBackupPath(), L" "));
         return kNotRead;
     }
-    std::fputs("ostrel.txt written!\n", stdout);
+    std::fputs((stores::ToUtf8(BackupFile::kWritten) + "\n").c_str(), stdout);
+    if (charactersReplaced) {
+        platform::ShowMessage(BackupFile::kCharactersReplaced); // to stderr, as a notice
+    }
     return Finish(kRead);
 }
 
@@ -279,7 +305,7 @@ int RunDialog() {
             if (result.error == 0 && !result.notAFile) {
                 return std::nullopt;
             }
-            return stores::ToUtf8(BackupFile::DescribeFailure(result, L"\n\n"));
+            return stores::ToUtf8(BackupFile::DescribeFailure(result, ShownBackupPath(), L"\n\n"));
         });
 }
 

@@ -15,6 +15,9 @@ struct WriteResult {
     bool earlierContentLost = false;
     // The name leads to something that is no file (a device, a pipe): refused, nothing touched.
     bool notAFile = false;
+    // A file (not a folder) stood at the target before the write, so that a failure can tell the
+    // user it is unchanged, and never speak of an earlier file where there was none.
+    bool targetExisted = false;
 };
 
 // Writes the bytes to a new file beside the target, flushes it, then renames it over the target
@@ -24,7 +27,11 @@ struct WriteResult {
 //   (ERROR_ACCESS_DENIED / EACCES); neither is a passing lock worth waiting for.
 // - A target that is a symbolic link is followed: the file it points to is replaced, and the
 //   link stays a link. A link to anything but a file (a device, a pipe) is refused, and nothing
-//   is created, renamed or removed; a link to a file not there yet creates it.
+//   is created, renamed or removed; a link to a file not there yet creates it. Where the system
+//   cannot say where a file really is (Windows XP has no GetFinalPathNameByHandleW; a share the
+//   user may not list, a volume without a drive letter or, under Wine, a long path make it fail),
+//   a target that is no link is written under the name as given; only a link whose target cannot
+//   be found fails, with that error.
 // - The new file keeps the old one's attributes (hidden, system; the mode on POSIX), read-only
 //   aside.
 // - The temporary file's name is no longer than "ostrel.txt", so a target whose path fits the
@@ -32,9 +39,10 @@ struct WriteResult {
 // - When the folder allows no new file but the target itself is writable, the target is
 //   rewritten in place instead, with its old bytes kept in memory and put back should the
 //   rewrite fail. Only if that too fails is earlierContentLost set. The same holds for a target
-//   with more than one name (hard links), so that every name sees the new bytes, and for one the
-//   folder would not let the user replace (a sticky folder, another user's file). A target too
-//   large to be a backup (over kMaxRewriteBytes) is not rewritten in place.
+//   with more than one name (hard links: nNumberOfLinks on Windows, st_nlink on POSIX), so that
+//   every name sees the new bytes, and for one the folder would not let the user replace (a
+//   sticky folder, another user's file). A target too large to be a backup (over
+//   kMaxRewriteBytes) is not rewritten in place.
 // - The new file keeps the old one's owner where the system lets it (POSIX: the group at least),
 //   and the Backup does not fail where it does not.
 // Holding more than this in memory for a rewrite in place is refused: a file that large is no

@@ -4,15 +4,19 @@ res/ostrel.ico. Plain standard library and integer-exact drawing, so the file is
 every machine; run it again only to change the design."""
 import struct
 import sys
-import zlib
 
 GREEN = (0, 255, 0)
 TILE = (16, 16, 16)
-# The sizes Windows asks for: caption and taskbar (16, 32) and Explorer's icon view (48).
+# The sizes Windows asks for: caption and taskbar (16, 32) and Explorer's tiles view (48).
 SIZES = (16, 32, 48)
-# Images this size and larger are stored as PNG (Windows Vista and later read PNG icon images):
-# a fraction of the uncompressed bitmap. The smallest stays a bitmap, which every reader takes.
-PNG_FROM = 32
+# Every frame is a 16-colour bitmap: Windows XP reads no PNG frames, and a key drawn in shades of
+# one green needs no more colours. Black, for what lies outside the rounded tile (and is masked
+# off), then 15 steps from the tile's grey to the key's green, for the key's soft edges.
+STEPS = 15
+PALETTE = [(0, 0, 0)] + [
+    tuple((TILE[c] * (STEPS - 1 - i) + GREEN[c] * i + (STEPS - 1) // 2) // (STEPS - 1)
+          for c in range(3))
+    for i in range(STEPS)]
 SUPER = 4  # samples per pixel edge
 
 
@@ -41,8 +45,8 @@ def inside_key(x, y):
 
 
 def render(size):
+    """Each pixel as a palette index, or None where the tile does not cover it (transparent)."""
     rows = []
-    n = SUPER * SUPER
     for py in range(size):
         row = []
         for px in range(size):
@@ -55,57 +59,42 @@ def render(size):
                         tile += 1
                         if inside_key(x, y):
                             key += 1
-            alpha = round(255 * tile / n)
-            if tile:
-                t = key / tile
-                colour = tuple(round(TILE[i] * (1 - t) + GREEN[i] * t) for i in range(3))
-            else:
-                colour = (0, 0, 0)
-            row.append(colour + (alpha,))
+            # Covered at least half: the tile, shaded by how much of it the key covers.
+            row.append(1 + (key * (STEPS - 1) * 2 + tile) // (2 * tile)
+                       if 2 * tile >= SUPER * SUPER else None)
         rows.append(row)
     return rows
 
 
 def bmp_image(size):
     pixels = render(size)
-    header = struct.pack('<IiiHHIIiiII', 40, size, size * 2, 1, 32, 0, 0, 0, 0, 0, 0)
+    header = struct.pack('<IiiHHIIiiII', 40, size, size * 2, 1, 4, 0, 0, 0, 0, len(PALETTE), 0)
+    palette = b''.join(bytes((b, g, r, 0)) for r, g, b in PALETTE)
+    stride = ((size * 4 + 31) // 32) * 4
     body = bytearray()
     for row in reversed(pixels):  # bottom-up
-        for r, g, b, a in row:
-            body += bytes((b, g, r, a))
+        line = bytearray(stride)
+        for x, index in enumerate(row):
+            line[x // 2] |= (index or 0) << (4 if x % 2 == 0 else 0)
+        body += line
     mask_stride = ((size + 31) // 32) * 4
     mask = bytearray()
     for row in reversed(pixels):
         bits = bytearray(mask_stride)
-        for x, (_, _, _, a) in enumerate(row):
-            if a == 0:
+        for x, index in enumerate(row):
+            if index is None:
                 bits[x // 8] |= 0x80 >> (x % 8)
         mask += bits
-    return header + bytes(body) + bytes(mask)
-
-
-def png_chunk(kind, data):
-    return struct.pack('>I', len(data)) + kind + data + struct.pack(
-        '>I', zlib.crc32(kind + data) & 0xFFFFFFFF)
-
-
-def png_image(size):
-    raw = bytearray()
-    for row in render(size):  # top-down, each row after filter byte 0 (none)
-        raw.append(0)
-        for pixel in row:
-            raw += bytes(pixel)
-    header = struct.pack('>IIBBBBB', size, size, 8, 6, 0, 0, 0)  # 8-bit RGBA, not interlaced
-    return (b'\x89PNG\r\n\x1a\n' + png_chunk(b'IHDR', header) +
-            png_chunk(b'IDAT', zlib.compress(bytes(raw), 9)) + png_chunk(b'IEND', b''))
+    return header + palette + bytes(body) + bytes(mask)
 
 
 def main(path):
-    images = [png_image(s) if s >= PNG_FROM else bmp_image(s) for s in SIZES]
+    images = [bmp_image(s) for s in SIZES]
     out = bytearray(struct.pack('<HHH', 0, 1, len(images)))
     offset = 6 + 16 * len(images)
     for size, data in zip(SIZES, images):
-        out += struct.pack('<BBBBHHII', size % 256, size % 256, 0, 0, 1, 32, len(data), offset)
+        out += struct.pack('<BBBBHHII', size % 256, size % 256, len(PALETTE), 0, 1, 4, len(data),
+                           offset)
         offset += len(data)
     for data in images:
         out += data

@@ -44,7 +44,7 @@ constexpr ControlLayout kControls[] = {
 // Per-window state, hung off the window itself.
 struct State {
     HWND window = nullptr;
-    UINT dpi = USER_DEFAULT_SCREEN_DPI;
+    UINT dpi = platform::kDefaultDpi;
     platform::UniqueFont controlFont;
     platform::UniqueFont labelFont;
     HWND lastFocus = nullptr;
@@ -159,20 +159,38 @@ DWORD ReadBoxText(HWND window, std::wstring& text) {
     return ERROR_SUCCESS;
 }
 
+// The backup's full path as the user knows it: the folder Ostrel was started in, not the long
+// form or a link's target that the write itself may go by.
+std::wstring ShownPath() {
+    const DWORD needed = ::GetCurrentDirectoryW(0, nullptr);
+    std::wstring path(needed, L'\0');
+    const DWORD length = needed != 0 ? ::GetCurrentDirectoryW(needed, path.data()) : 0;
+    if (length == 0 || length >= needed) {
+        return BackupFile::kFileName;
+    }
+    path.resize(length);
+    if (path.back() != L'\\') { // only a drive's root ends in one
+        path.push_back(L'\\');
+    }
+    return path.append(BackupFile::kFileName);
+}
+
 // Backup: save the box as it stands. A failure keeps the window, the box and any earlier backup
 // as they were, so the user can try elsewhere or copy the key by hand.
 void OnBackup(State& state) {
     std::wstring text;
+    bool charactersReplaced = false;
     platform::WriteResult result{ReadBoxText(state.window, text)};
     if (result.error == ERROR_SUCCESS) {
-        result = BackupFile::Write(text);
+        result = BackupFile::Write(text, &charactersReplaced);
     }
     if (result.error == ERROR_SUCCESS) {
-        platform::ShowMessage(L"ostrel.txt written!");
+        platform::ShowMessage(charactersReplaced ? BackupFile::kWrittenWithReplacements
+                                                 : BackupFile::kWritten);
         return;
     }
-    platform::ShowErrorMessage(BackupFile::DescribeFailure(result, L"\n\n") +
-                               L" The key is still in the box.");
+    platform::ShowErrorMessage(BackupFile::DescribeFailure(result, ShownPath(), L"\n\n") +
+                               L"\n\nThe key is still in the box.");
 }
 
 // Commands run to completion on this thread. Nothing here throws: running out of memory and the
@@ -294,7 +312,7 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     case WM_ACTIVATE:
         OnActivate(*state, LOWORD(wParam));
         return 0;
-    case WM_DPICHANGED:
+    case platform::kWmDpiChanged:
         OnDpiChanged(*state, HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
         return 0;
     case WM_DESTROY:

@@ -1,22 +1,22 @@
 #include "platform/win32/Dpi.h"
 
+#include "platform/win32/LateBound.h"
+
 namespace platform {
 
 namespace {
 
 template <typename Fn> Fn User32Function(const char* name) {
-    const HMODULE user32 = ::GetModuleHandleW(L"user32.dll");
-    return user32 ? reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(user32, name)))
-                  : nullptr;
+    return LateBound<Fn>(L"user32.dll", name);
 }
 
 UINT SystemDpi() {
-    UINT dpi = USER_DEFAULT_SCREEN_DPI;
+    UINT dpi = kDefaultDpi;
     if (const HDC screen = ::GetDC(nullptr)) {
         dpi = static_cast<UINT>(::GetDeviceCaps(screen, LOGPIXELSY));
         ::ReleaseDC(nullptr, screen);
     }
-    return dpi != 0 ? dpi : USER_DEFAULT_SCREEN_DPI;
+    return dpi != 0 ? dpi : kDefaultDpi;
 }
 
 } // namespace

@@ -8,6 +8,10 @@
 
 namespace platform {
 
+// Named here because XP's headers, which the program is built with, do not know them.
+constexpr UINT kDefaultDpi = 96;       // USER_DEFAULT_SCREEN_DPI
+constexpr UINT kWmDpiChanged = 0x02E0; // WM_DPICHANGED, sent from Windows 8.1 on
+
 UINT DpiForWindow(HWND window);
 
 // Window size that gives the client size at the given DPI.

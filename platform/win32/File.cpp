@@ -2,6 +2,7 @@
 
 #include "platform/Message.h"
 #include "platform/win32/Handle.h"
+#include "platform/win32/LateBound.h"
 
 #include <algorithm>
 #include <windows.h>
@@ -9,6 +10,10 @@
 namespace platform {
 
 namespace {
+
+// Vista's token switch, named here because XP's headers do not have it. XP's
+// GetTokenInformation refuses the class (ERROR_INVALID_PARAMETER), which leaves nothing to switch.
+constexpr auto kTokenVirtualizationEnabled = static_cast<TOKEN_INFORMATION_CLASS>(24);
 
 // A 32-bit program without a UAC manifest runs virtualized, and a write it may not make would
 // land unseen in the user's VirtualStore. The backup goes where the user looks for it, or fails
@@ -24,18 +29,18 @@ class VirtualizationOff {
         token_.reset(token);
         DWORD enabled = 0;
         DWORD size = 0;
-        if (::GetTokenInformation(token, TokenVirtualizationEnabled, &enabled, sizeof(enabled),
+        if (::GetTokenInformation(token, kTokenVirtualizationEnabled, &enabled, sizeof(enabled),
                                   &size) &&
             enabled != 0) {
             DWORD off = 0;
-            switched_ = ::SetTokenInformation(token, TokenVirtualizationEnabled, &off,
+            switched_ = ::SetTokenInformation(token, kTokenVirtualizationEnabled, &off,
                                               sizeof(off)) != FALSE;
         }
     }
     ~VirtualizationOff() {
         if (switched_) {
             DWORD on = 1;
-            ::SetTokenInformation(token_.get(), TokenVirtualizationEnabled, &on, sizeof(on));
+            ::SetTokenInformation(token_.get(), kTokenVirtualizationEnabled, &on, sizeof(on));
         }
     }
     VirtualizationOff(const VirtualizationOff&) = delete;
@@ -50,7 +55,33 @@ class VirtualizationOff {
 struct Target {
     std::wstring path;
     DWORD attributes = INVALID_FILE_ATTRIBUTES; // none: there is no file yet
+    DWORD links = 0;                            // names the file has (hard links)
 };
+
+// Vista brought file symbolic links and this call to follow them; on XP, which has neither, the
+// name as given is the file.
+using GetFinalPathNameByHandleFn = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
+
+// Where the open file really is, or the error that kept the system from saying.
+DWORD FinalPath(HANDLE file, std::wstring& path) {
+    static const auto getFinalPath =
+        LateBound<GetFinalPathNameByHandleFn>(L"kernel32.dll", "GetFinalPathNameByHandleW");
+    if (!getFinalPath) {
+        return ERROR_CALL_NOT_IMPLEMENTED;
+    }
+    const DWORD flags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
+    const DWORD needed = getFinalPath(file, nullptr, 0, flags);
+    if (needed == 0) {
+        return LastErrorOr(ERROR_OPEN_FAILED);
+    }
+    path.assign(needed, L'\0');
+    const DWORD length = getFinalPath(file, path.data(), needed, flags);
+    if (length == 0 || length >= needed) {
+        return LastErrorOr(ERROR_OPEN_FAILED);
+    }
+    path.resize(length);
+    return ERROR_SUCCESS;
+}
 
 DWORD FindTarget(const std::wstring& path, Target& target) {
     target.path = path;
@@ -69,19 +100,23 @@ DWORD FindTarget(const std::wstring& path, Target& target) {
         return LastErrorOr(ERROR_OPEN_FAILED);
     }
     target.attributes = info.dwFileAttributes;
-    const DWORD flags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
-    const DWORD needed = ::GetFinalPathNameByHandleW(probe.get(), nullptr, 0, flags);
-    if (needed == 0) {
-        return LastErrorOr(ERROR_OPEN_FAILED);
+    target.links = info.nNumberOfLinks;
+    std::wstring real;
+    const DWORD error = FinalPath(probe.get(), real);
+    if (error == ERROR_SUCCESS) {
+        target.path = std::move(real);
+        return ERROR_SUCCESS;
     }
-    std::wstring real(needed, L'\0');
-    const DWORD length = ::GetFinalPathNameByHandleW(probe.get(), real.data(), needed, flags);
-    if (length == 0 || length >= needed) {
-        return LastErrorOr(ERROR_OPEN_FAILED);
+    if (error == ERROR_CALL_NOT_IMPLEMENTED) {
+        return ERROR_SUCCESS;
     }
-    real.resize(length);
-    target.path = std::move(real);
-    return ERROR_SUCCESS;
+    // The call also fails where nothing needs following: on a share whose path the user may not
+    // list, on a volume without a drive letter, on a long path under Wine. Only a name that is
+    // itself a link must be followed, or the replace would turn the link into a plain file.
+    const DWORD own = ::GetFileAttributesW(path.c_str());
+    return own != INVALID_FILE_ATTRIBUTES && (own & FILE_ATTRIBUTE_REPARSE_POINT) == 0
+               ? ERROR_SUCCESS
+               : error;
 }
 
 bool Exists(const Target& target) {
@@ -139,6 +174,9 @@ DWORD ReadAll(HANDLE file, std::string& bytes) {
             return ERROR_SUCCESS;
         }
         bytes.append(buffer, got);
+        if (bytes.size() > kMaxRewriteBytes) {
+            return ERROR_FILE_TOO_LARGE; // no backup this program wrote
+        }
     }
 }
 
@@ -182,6 +220,12 @@ WriteResult RewriteInPlace(const std::wstring& path, std::string_view bytes) {
     return result;
 }
 
+// What a rewrite in place reports: the file was there, or it could not have been rewritten.
+WriteResult Rewritten(WriteResult result) {
+    result.targetExisted = true;
+    return result;
+}
+
 bool IsTransient(DWORD error) {
     return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
            error == ERROR_LOCK_VIOLATION;
@@ -215,23 +259,30 @@ constexpr DWORD kCarriedAttributes =
 WriteResult WriteFileAtomically(const std::wstring& path, std::string_view bytes) {
     const VirtualizationOff virtualizationOff;
     Target target;
-    DWORD error = FindTarget(path, target);
-    if (error != ERROR_SUCCESS) {
-        return {error};
+    WriteResult result{FindTarget(path, target)};
+    result.targetExisted = Exists(target) && (target.attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    if (result.error != ERROR_SUCCESS) {
+        return result;
     }
     // Windows itself refuses to rename over either; Wine and Linux would quietly replace them.
     if (Exists(target) &&
         (target.attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
-        return {ERROR_ACCESS_DENIED};
+        result.error = ERROR_ACCESS_DENIED;
+        return result;
+    }
+    // A replace would leave the old key under the file's other names.
+    if (result.targetExisted && target.links > 1) {
+        return Rewritten(RewriteInPlace(target.path, bytes));
     }
     std::wstring tempPath;
     UniqueKernelHandle file;
-    error = CreateTemporaryBeside(target.path, tempPath, file);
-    if (error == ERROR_ACCESS_DENIED && Exists(target)) {
-        return RewriteInPlace(target.path, bytes);
+    DWORD error = CreateTemporaryBeside(target.path, tempPath, file);
+    if (error == ERROR_ACCESS_DENIED && result.targetExisted) {
+        return Rewritten(RewriteInPlace(target.path, bytes));
     }
     if (error != ERROR_SUCCESS) {
-        return {error};
+        result.error = error;
+        return result;
     }
     error = WriteAll(file.get(), bytes);
     if (error == ERROR_SUCCESS && !::FlushFileBuffers(file.get())) {
@@ -253,7 +304,8 @@ WriteResult WriteFileAtomically(const std::wstring& path, std::string_view bytes
         // file that cannot be deleted now is harmless beside the intact backup.
         ::DeleteFileW(tempPath.c_str());
     }
-    return {error};
+    result.error = error;
+    return result;
 }
 
 } // namespace platform

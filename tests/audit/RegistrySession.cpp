@@ -43,7 +43,7 @@ int wmain(int argc, wchar_t** argv) {
                                               0, nullptr, OPEN_EXISTING, 0, nullptr);
             Expect(held != INVALID_HANDLE_VALUE, "another program holds ostrel.txt open");
             const ui::MessageBoxView box = ostrel.Backup();
-            Expect(box.text.rfind(L"ostrel.txt could not be written.", 0) == 0,
+            Expect(box.text.rfind(directory + L"\\ostrel.txt could not be written.", 0) == 0,
                    "Backup reports the failure");
             ::CloseHandle(held);
         }

@@ -2,14 +2,17 @@
 """Reads a built ostrel.exe back and checks what it promises the user and Windows.
 
 Usage: check_exe.py {version|manifest|image|imports|runtime|size|startup} {i386|amd64} PATH
+       check_exe.py xp {i386|amd64} PATH MINGW-GCC
 
 "startup" reads the link map written beside the executable (PATH without .exe, plus .map).
+"xp" preprocesses MinGW-w64's headers with the given compiler.
 
 The expected values are written out here on purpose rather than taken from the build's own
 headers: they are the product's outside contract, and a slip in the shared header must fail here
 instead of being mirrored. Every mismatch is printed; the exit code is 1 when there is any.
 """
 import re
+import subprocess
 import sys
 import xml.etree.ElementTree as ET
 
@@ -52,9 +55,16 @@ REGISTRY_WRITES = re.compile(
 # the compiler and std::wstring use. Anything else (fputs, fprintf, abort, _assert...) would come
 # from a runtime error path or start-up code that the program does not want.
 CRT_CALLS_ON_PURPOSE = {"memcpy", "memmove", "memset", "memcmp", "strlen", "wcslen"}
-# What users download: the whole file, resources included.
-# The shipped i686 program keeps to 32 KiB; the x86_64 build, which only the tests run, to 36.
+# What users download: the whole file, resources included. The shipped i686 program keeps to
+# 32 KiB; the x86_64 build, which only the tests run, has a little more.
 SIZE_BUDGETS = {"i386": 32 * 1024, "amd64": 36 * 1024}
+
+# The game, and so the program, runs on Windows XP SP2: the loader there refuses an image that asks
+# for a newer subsystem (5.1 is 32-bit XP, 5.2 the x64 edition).
+XP_SUBSYSTEM = {"i386": (5, 1), "amd64": (5, 2)}
+NEWEST_WINNT = "0x0A00"
+# XP draws the caption, Alt+Tab and Explorer's tiles from these frames and cannot read PNG ones.
+XP_ICON_SIZES = (16, 32, 48)
 
 failures = []
 
@@ -191,6 +201,24 @@ def check_image(pe, machine):
         icons = {e.id for e in resource_entries(pe, pefile.RESOURCE_TYPE["RT_ICON"])}
         check(ids and ids <= icons, f"every icon the group names is there ({sorted(ids)})")
         check({16, 32} <= sizes, f"small and large icon sizes, 16 and 32 ({sorted(sizes)})")
+        frames = icon_frames(pe, data)
+        print("icon frames: " + ", ".join(f"{size} px {kind}" for size, kind in frames))
+        png = [size for size, kind in frames if size in XP_ICON_SIZES and kind != "bitmap"]
+        check(not png, f"the frames XP uses ({XP_ICON_SIZES}) are bitmaps, not PNG ({png})")
+
+
+def icon_frames(pe, group):
+    """(size, "bitmap" or "PNG" or "unknown") for each frame the icon group names."""
+    icons = {e.id: e for e in resource_entries(pe, pefile.RESOURCE_TYPE["RT_ICON"])}
+    frames = []
+    for i in range(int.from_bytes(group[4:6], "little")):
+        entry = group[6 + 14 * i: 6 + 14 * (i + 1)]
+        icon_id = int.from_bytes(entry[12:14], "little")
+        data = resource_data(pe, icons[icon_id]) if icon_id in icons else b""
+        kind = ("PNG" if data.startswith(b"\x89PNG\r\n\x1a\n") else
+                "bitmap" if data[:4] == (40).to_bytes(4, "little") else "unknown")
+        frames.append((entry[0] or 256, kind))
+    return frames
 
 
 def check_imports(pe, raw):
@@ -272,13 +300,45 @@ def check_size(raw, machine):
     check(len(raw) <= budget, f"{len(raw)} bytes, within {budget} ({budget // 1024} KiB)")
 
 
+def declared_functions(compiler, winnt):
+    """Every name that MinGW-w64's headers, set to the given Windows version, declare or call as a
+    function (a name before an opening parenthesis, after preprocessing)."""
+    source = "#include <windows.h>\n"
+    text = subprocess.run(
+        [compiler, "-E", "-P", "-x", "c", f"-D_WIN32_WINNT={winnt}", f"-DWINVER={winnt}",
+         "-DUNICODE", "-D_UNICODE", "-"],
+        input=source, capture_output=True, text=True, check=True).stdout
+    return set(re.findall(r"\b([A-Za-z_]\w*)\s*\(", text))
+
+
+def check_xp(pe, machine, compiler):
+    # A coarse net: the functions that MinGW-w64's headers declare for the newest Windows and not
+    # for XP, found by preprocessing them both ways, so no hand-kept table can fall behind. The
+    # headers know no service packs (a call that came with XP SP3 passes as XP's), and a few later
+    # calls carry no version guard at all; a hit is certain, a pass is not proof.
+    newer = declared_functions(compiler, NEWEST_WINNT) - declared_functions(compiler, "0x0501")
+    print(f"{len(newer)} functions declared only after XP")
+    check("GetFinalPathNameByHandleW" in newer,
+          "the headers tell XP's calls from later ones (GetFinalPathNameByHandleW is later)")
+    imported = {n for names in imported_names(pe).values() for n in names}
+    too_new = sorted(imported & newer)
+    check(not too_new, f"no import that the headers declare only after XP ({too_new})")
+    header = pe.OPTIONAL_HEADER
+    for what, version in (
+            ("subsystem", (header.MajorSubsystemVersion, header.MinorSubsystemVersion)),
+            ("operating system", (header.MajorOperatingSystemVersion,
+                                  header.MinorOperatingSystemVersion))):
+        check(version <= XP_SUBSYSTEM[machine],
+              f"{what} version {version[0]}.{version[1]} is XP's or older")
+
+
 def main():
-    aspects = ("version", "manifest", "image", "imports", "runtime", "size", "startup")
-    if len(sys.argv) != 4 or sys.argv[1] not in aspects \
+    aspects = ("version", "manifest", "image", "imports", "runtime", "size", "startup", "xp")
+    if len(sys.argv) != (5 if sys.argv[1:2] == ["xp"] else 4) or sys.argv[1] not in aspects \
             or sys.argv[2] not in MACHINES:
         print(__doc__, file=sys.stderr)
         return 2
-    aspect, machine, path = sys.argv[1:]
+    aspect, machine, path = sys.argv[1:4]
     with open(path, "rb") as f:
         raw = f.read()
     pe = pefile.PE(data=raw)
@@ -293,6 +353,8 @@ def main():
         check_runtime(pe)
     elif aspect == "size":
         check_size(raw, machine)
+    elif aspect == "xp":
+        check_xp(pe, machine, sys.argv[4])
     elif aspect == "startup":
         check_startup(re.sub(r"\.exe$", "", path) + ".map")
     else:

@@ -103,10 +103,18 @@ ls -A | grep -q . && fail "recover wrote into the current folder: $(ls -A)"
 
 expect "backup" 0 "ostrel.txt written!" -- "$ostrel" backup --prefix "$work/good"
 expect_file "backup" "${header}ABCD-EFGH-1234"$'\r\n'
+lost="Some characters cannot be stored in this system's code page and were written as '?' or a similar letter."
+grep -qF "$lost" "$work/stderr" && fail "backup: says characters were lost where none were"
 expect "backup --key" 0 "ostrel.txt written!" -- "$ostrel" backup --prefix "$work/good" --key "  typed "
 expect_file "backup --key" "${header}  typed "$'\r\n'
 expect "backup in the ANSI code page" 0 "ostrel.txt written!" -- "$ostrel" backup --prefix "$work/accent"
 expect_file "backup in the ANSI code page" "${header}caf"$'\xe9'"-?"$'\r\n'
+# The key was already read through the code page: nothing more is lost on the way to the file.
+grep -qF "$lost" "$work/stderr" && fail "backup in the ANSI code page: says characters were lost"
+expect "backup of what the code page lacks" 0 "ostrel.txt written!" -- \
+  "$ostrel" backup --prefix "$work/accent" --key $'\u041a\u043b\u044e\u0447-\u03a9'
+expect_file "backup of what the code page lacks" "${header}????-O"$'\r\n'
+grep -qxF "$lost" "$work/stderr" || fail "backup of what the code page lacks: stderr says $(cat "$work/stderr")"
 expect "backup empty box" 0 "ostrel.txt written!" -- "$ostrel" backup --prefix "$work/good" --key ""
 expect_file "backup empty box" "${header}"$'\r\n'
 # A key that was not read, or is empty, never replaces an earlier backup; typed text does.
@@ -152,6 +160,7 @@ fi
 printf 'OLD' >ostrel.txt && chmod 444 ostrel.txt
 expect "read-only" 1 "" -- "$ostrel" backup --prefix "$work/good"
 grep -q 'Error 13' "$work/stderr" || fail "read-only: stderr says $(cat "$work/stderr")"
+grep -qF "$PWD/ostrel.txt could not be written" "$work/stderr" || fail "read-only: names no path"
 expect_file "read-only" "OLD"
 chmod 644 ostrel.txt && rm ostrel.txt && mkdir ostrel.txt
 expect "directory in the way" 1 "" -- "$ostrel" backup --prefix "$work/good"
@@ -309,8 +318,8 @@ shows "zenity: no prefix" --info --no-markup "--text=No Call of Duty 4 key was f
 (cd "$click" && printf 'OLD' >ostrel.txt && chmod 444 ostrel.txt)
 dialog "zenity: Backup fails" zenity "$one" 0 "0|TYPED" 0 0 1
 shows "zenity: Backup fails" --error "--title=Ostrel v1.0" --no-markup \
-  "--text=ostrel.txt could not be written." "" "Error 13: Permission denied." "" \
-  "Any earlier ostrel.txt is unchanged." --entry "--entry-text=TYPED"
+  "--text=$click/ostrel.txt could not be written." "" "Error 13: Permission denied." \
+  --entry "--entry-text=TYPED"
 (cd "$click" && expect_file "zenity: Backup fails" "OLD" && chmod 644 ostrel.txt && rm ostrel.txt)
 # A kdialog that cannot start (a broken install, no display): zenity instead.
 dialog "kdialog fails: zenity" both "$one" 0 255 1

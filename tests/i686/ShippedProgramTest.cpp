@@ -164,7 +164,7 @@ TEST_F(ShippedProgram, FailedBackupShowsTheErrorBoxAndTheProgramLivesOn) {
     ASSERT_TRUE(::DeleteFileW(file.c_str()));
     ASSERT_TRUE(::CreateDirectoryW(file.c_str(), nullptr));
     ostrel_->SetBoxText(L"KEPT-AFTER-FAILURE");
-    const ui::MessageBoxView box = ui::ExpectFailedBackup(*ostrel_, dir_->Path());
+    const ui::MessageBoxView box = ui::ExpectFailedBackup(*ostrel_, dir_->Path(), false);
     EXPECT_NE(box.text.find(L"Error 5: "), std::wstring::npos) << "access denied expected";
     // Still answering, and the same click works once the way is clear.
     ASSERT_TRUE(::RemoveDirectoryW(file.c_str()));

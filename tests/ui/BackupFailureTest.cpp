@@ -21,7 +21,7 @@ TEST(BackupFailure, ReportsADirectoryInTheWay) {
     ui::WriteBytes(folder + L"\\inside.txt", kOldBackup);
     Ostrel ostrel(dir.Path());
     ostrel.SetBoxText(L"NEW-KEY");
-    const ui::MessageBoxView box = ui::ExpectFailedBackup(ostrel, dir.Path());
+    const ui::MessageBoxView box = ui::ExpectFailedBackup(ostrel, dir.Path(), false);
     EXPECT_NE(box.text.find(L"Error 5: "), std::wstring::npos) << "access denied expected";
     EXPECT_TRUE(::GetFileAttributesW(folder.c_str()) & FILE_ATTRIBUTE_DIRECTORY);
     EXPECT_EQ(ui::ListDirectory(folder), std::vector<std::wstring>{L"inside.txt"});
@@ -35,7 +35,7 @@ TEST(BackupFailure, RefusesAReadOnlyBackup) {
     ASSERT_TRUE(::SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY));
     Ostrel ostrel(dir.Path());
     ostrel.SetBoxText(L"NEW-KEY");
-    const ui::MessageBoxView box = ui::ExpectFailedBackup(ostrel, dir.Path());
+    const ui::MessageBoxView box = ui::ExpectFailedBackup(ostrel, dir.Path(), true);
     EXPECT_NE(box.text.find(L"Error 5: "), std::wstring::npos) << "access denied expected";
     EXPECT_EQ(ui::ReadBytes(file), kOldBackup);
     EXPECT_TRUE(::GetFileAttributesW(file.c_str()) & FILE_ATTRIBUTE_READONLY);
@@ -53,7 +53,7 @@ TEST(BackupFailure, ReportsAFileHeldOpenByAnotherProgramThenSucceedsOnceReleased
         const HANDLE held =
             ::CreateFileW(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
         ASSERT_NE(held, INVALID_HANDLE_VALUE);
-        ui::ExpectFailedBackup(ostrel, dir.Path());
+        ui::ExpectFailedBackup(ostrel, dir.Path(), true);
         ::CloseHandle(held);
     }
     EXPECT_EQ(ui::ReadBytes(file), kOldBackup);

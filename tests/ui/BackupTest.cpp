@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace {
 
 using ui::Ostrel;
@@ -17,10 +19,10 @@ class Backup : public ::testing::Test {
     void TearDown() override { ui::game_key::Delete(); }
 
     // Clicks Backup and checks the confirmation the user gets.
-    void BackUp(Ostrel& ostrel) {
+    void BackUp(Ostrel& ostrel, const std::wstring& confirmation = L"ostrel.txt written!") {
         const ui::MessageBoxView box = ostrel.Backup();
         EXPECT_EQ(box.caption, L"Ostrel v1.0");
-        EXPECT_EQ(box.text, L"ostrel.txt written!");
+        EXPECT_EQ(box.text, confirmation);
         EXPECT_EQ(box.buttons, std::vector<std::wstring>{L"OK"});
         EXPECT_FALSE(box.hasIcon);
         // Modal: the window takes no clicks until the box is gone, and takes them again after.
@@ -77,6 +79,48 @@ TEST_F(Backup, SavesAccentedLettersInTheAnsiCodePage) {
     ostrel.SetBoxText(L"caf\u00e9");
     BackUp(ostrel);
     EXPECT_EQ(Saved(), kHeader + "caf\xE9\r\n");
+}
+
+TEST_F(Backup, SaysWhenTheCodePageCouldNotHoldEveryCharacter) {
+    ASSERT_EQ(::GetACP(), 1252u) << "the expected bytes below are the Western code page's";
+    Ostrel ostrel(dir_.Path());
+    ostrel.SetBoxText(L"\u041a\u043b\u044e\u0447-\u03a9");
+    BackUp(ostrel, L"ostrel.txt written!\nSome characters cannot be stored in this system's code "
+                   L"page and were written as '?' or a similar letter.");
+    // The bytes are still what the code page makes of the text, its best-fit letters included.
+    EXPECT_EQ(Saved(), kHeader + "?\?\?\?-O\r\n");
+    EXPECT_EQ(ostrel.BoxText(), L"\u041a\u043b\u044e\u0447-\u03a9");
+}
+
+// A replace would give the new key to this name alone and leave the old one under the other.
+TEST_F(Backup, RewritesAHardLinkedBackupSoThatEveryNameHoldsTheNewKey) {
+    const std::wstring other = dir_.File(L"other-name.txt");
+    ui::WriteBytes(dir_.File(L"ostrel.txt"), kHeader + "OLD\r\n");
+    ASSERT_TRUE(::CreateHardLinkW(other.c_str(), dir_.File(L"ostrel.txt").c_str(), nullptr));
+    Ostrel ostrel(dir_.Path());
+    ostrel.SetBoxText(L"NEW");
+    BackUp(ostrel);
+    EXPECT_EQ(Saved(), kHeader + "NEW\r\n");
+    EXPECT_EQ(ui::ReadBytes(other), kHeader + "NEW\r\n");
+    EXPECT_EQ(ui::ListDirectory(dir_.Path()),
+              (std::vector<std::wstring>{L"ostrel.txt", L"other-name.txt"}));
+}
+
+// Under Wine the final path of a file deeper than MAX_PATH cannot be read (error 234), as on
+// Windows that of a file on a share whose path the user may not list: a file that is no link is
+// then written under the name it was given.
+TEST_F(Backup, WritesUnderTheGivenNameWhereTheFinalPathCannotBeRead) {
+    std::wstring folder = dir_.Path();
+    while (folder.size() < 256) {
+        folder += L"\\" + std::wstring(std::min<size_t>(256 - folder.size(), 40), L'd');
+        ASSERT_TRUE(::CreateDirectoryW((L"\\\\?\\" + folder).c_str(), nullptr)) << ::GetLastError();
+    }
+    ui::WriteBytes(folder + L"\\ostrel.txt", kHeader + "OLD\r\n");
+    Ostrel ostrel(folder);
+    ostrel.SetBoxText(L"DEEP");
+    BackUp(ostrel);
+    EXPECT_EQ(ui::ReadBytes(folder + L"\\ostrel.txt"), kHeader + "DEEP\r\n");
+    EXPECT_EQ(ui::ListDirectory(folder), std::vector<std::wstring>{L"ostrel.txt"});
 }
 
 TEST_F(Backup, SecondBackupReplacesTheFirst) {

@@ -9,16 +9,21 @@
 
 namespace ui {
 
-// Clicks Backup where it cannot succeed and checks that the user is told, in an error box, and
-// that nothing was lost: the directory holds what it held, and the window and its box are as they
-// were. Returns the box for the case's own checks.
-inline MessageBoxView ExpectFailedBackup(Ostrel& ostrel, const std::wstring& directory) {
+// Clicks Backup where it cannot succeed and checks that the user is told, in an error box that
+// names the file by its full path in the program's current directory and speaks of an earlier
+// backup only where there was one, and that nothing was lost: the directory holds what it held,
+// and the window and its box are as they were. Returns the box for the case's own checks.
+inline MessageBoxView ExpectFailedBackup(Ostrel& ostrel, const std::wstring& directory,
+                                         bool earlierBackup) {
     const std::wstring boxBefore = ostrel.BoxText();
     const std::vector<std::wstring> namesBefore = ListDirectory(directory);
     const MessageBoxView box = ostrel.Backup();
     std::printf("failure box text: \"%s\"\n", Narrow(box.text).c_str());
     EXPECT_EQ(box.caption, L"Ostrel v1.0");
-    EXPECT_EQ(box.text.rfind(L"ostrel.txt could not be written.\n\nError ", 0), 0u)
+    EXPECT_EQ(box.text.rfind(directory + L"\\ostrel.txt could not be written.\n\nError ", 0), 0u)
+        << Narrow(box.text);
+    EXPECT_EQ(box.text.find(L"\n\nThe earlier ostrel.txt is unchanged.\n\n") != std::wstring::npos,
+              earlierBackup)
         << Narrow(box.text);
     EXPECT_EQ(box.buttons, std::vector<std::wstring>{L"OK"});
     EXPECT_TRUE(box.hasIcon);
