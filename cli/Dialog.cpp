@@ -234,12 +234,11 @@ std::optional<int> Converse(const std::string& program, Tool tool,
         if (Ask(program, ConfirmBackup(tool, folder)).kind != Answer::Kind::Accepted) {
             return kKeyShown;
         }
-        const std::optional<std::string> failure = backup(*keys[row], key);
-        if (!failure) {
-            Ask(program, Message(tool, false, "ostrel.txt written!"));
+        const BackupOutcome outcome = backup(*keys[row], key);
+        Ask(program, Message(tool, !outcome.written, outcome.message));
+        if (outcome.written) {
             return kKeyShown;
         }
-        Ask(program, Message(tool, true, *failure));
     }
     return kKeyShown;
 }

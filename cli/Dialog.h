@@ -59,10 +59,15 @@ std::optional<std::size_t> PickedRow(std::string_view output, std::size_t rows);
 // The first executable called `name` in the absolute folders of `path` (the PATH syntax).
 std::optional<std::string> FindProgram(std::string_view name, std::string_view path);
 
-// Writes ostrel.txt with the key as typed (UTF-8) for the prefix it was found in: nothing on
-// success, else the failure as the user is told it.
-using Backup =
-    std::function<std::optional<std::string>(const Finding& from, const std::string& key)>;
+// What a Backup tells the player: the confirmation (a second line when the code page could not
+// hold every character), or the failure as the window's error box words it.
+struct BackupOutcome {
+    bool written = false;
+    std::string message;
+};
+
+// Writes ostrel.txt with the key as typed (UTF-8) for the prefix it was found in.
+using Backup = std::function<BackupOutcome(const Finding& from, const std::string& key)>;
 
 // Shows the findings and returns the exit code: 0 when a key was shown, 1 when none was found.
 int Run(const std::vector<Finding>& findings, const Backup& backup);

@@ -288,8 +288,9 @@ int RunDialog() {
     return cli::dialog::Run(
         findings,
         [](const cli::dialog::Finding& from,
-           const std::string& typed) -> std::optional<std::string> {
+           const std::string& typed) -> cli::dialog::BackupOutcome {
             platform::WriteResult result;
+            bool replaced = false;
             const auto text = stores::FromUtf8(typed);
             if (!text) {
                 result.error = EILSEQ;
@@ -298,14 +299,16 @@ int RunDialog() {
                                               cli::EnvironmentOfProcess())
                             : UseFoundPrefix(from.folder, cli::EnvironmentOfProcess())) == kRead) {
                 platform::LearnCodePage();
-                result = BackupFile::Write(*text);
+                result = BackupFile::Write(*text, &replaced);
             } else {
                 result.error = EIO;
             }
             if (result.error == 0 && !result.notAFile) {
-                return std::nullopt;
+                return {true, stores::ToUtf8(replaced ? BackupFile::kWrittenWithReplacements
+                                                      : BackupFile::kWritten)};
             }
-            return stores::ToUtf8(BackupFile::DescribeFailure(result, ShownBackupPath(), L"\n\n"));
+            return {false, stores::ToUtf8(
+                               BackupFile::DescribeFailure(result, ShownBackupPath(), L"\n\n"))};
         });
 }
 

@@ -208,15 +208,9 @@ class SignalsHeld {
     bool held_ = false;
 };
 
-} // namespace
-
-WriteResult WriteFileAtomically(const std::wstring& path, std::string_view bytes) {
-    const SignalsHeld signalsHeld;
-    std::string target;
-    std::uint32_t error = FinalPath(stores::ToUtf8(path), target);
-    if (error != 0) {
-        return {error};
-    }
+// The replace itself, of the file the name finally leads to.
+WriteResult ReplaceTarget(const std::string& target, std::string_view bytes) {
+    std::uint32_t error = 0;
     struct stat old {};
     const bool exists = ::stat(target.c_str(), &old) == 0;
     if (!exists && errno != ENOENT) {
@@ -289,6 +283,21 @@ WriteResult WriteFileAtomically(const std::wstring& path, std::string_view bytes
         ::fsync(folder.get());
     }
     return {};
+}
+
+} // namespace
+
+WriteResult WriteFileAtomically(const std::wstring& path, std::string_view bytes) {
+    const SignalsHeld signalsHeld;
+    std::string target;
+    if (const std::uint32_t error = FinalPath(stores::ToUtf8(path), target); error != 0) {
+        return {error};
+    }
+    struct stat before {};
+    const bool existed = ::stat(target.c_str(), &before) == 0 && S_ISREG(before.st_mode);
+    WriteResult result = ReplaceTarget(target, bytes);
+    result.targetExisted = existed;
+    return result;
 }
 
 } // namespace platform

@@ -161,6 +161,7 @@ printf 'OLD' >ostrel.txt && chmod 444 ostrel.txt
 expect "read-only" 1 "" -- "$ostrel" backup --prefix "$work/good"
 grep -q 'Error 13' "$work/stderr" || fail "read-only: stderr says $(cat "$work/stderr")"
 grep -qF "$PWD/ostrel.txt could not be written" "$work/stderr" || fail "read-only: names no path"
+grep -qF "The earlier ostrel.txt is unchanged" "$work/stderr" || fail "read-only: says nothing of the earlier file"
 expect_file "read-only" "OLD"
 chmod 644 ostrel.txt && rm ostrel.txt && mkdir ostrel.txt
 expect "directory in the way" 1 "" -- "$ostrel" backup --prefix "$work/good"
@@ -302,6 +303,10 @@ shows "zenity: one key" --entry "--title=Ostrel 1.1" "--text=Call of Duty 4 key,
   --no-markup --ok-label=Backup "--text=Back up the key to ostrel.txt in this folder?" "$click" \
   --info "--title=Ostrel v1.0" --no-markup "--text=ostrel.txt written!"
 (cd "$click" && expect_file "zenity: one key" "${header}${key}"$'\r\n')
+# Letters the code page cannot hold: the file keeps what it can, and the confirmation says so.
+dialog "zenity: a key the code page cannot hold" zenity "$one" 0 "0|Ключ" 0 0
+shows "zenity: lossy" --info "--title=Ostrel v1.0" --no-markup "--text=ostrel.txt written!" \
+  "Some characters cannot be stored in this system's code page and were written as '?' or a similar letter."
 dialog "zenity: several keys, the second picked, then closed" zenity "$several" 0 "0|2" 1
 shows "zenity: several" --list --radiolist "--title=Ostrel 1.1" --print-column=2 TRUE 1 WINE-KEY \
   Wine "$several/.wine" FALSE 2 $'\xe2\x81\xa0'-STEAM-KEY "Steam app 7940" --entry \
@@ -318,8 +323,8 @@ shows "zenity: no prefix" --info --no-markup "--text=No Call of Duty 4 key was f
 (cd "$click" && printf 'OLD' >ostrel.txt && chmod 444 ostrel.txt)
 dialog "zenity: Backup fails" zenity "$one" 0 "0|TYPED" 0 0 1
 shows "zenity: Backup fails" --error "--title=Ostrel v1.0" --no-markup \
-  "--text=$click/ostrel.txt could not be written." "" "Error 13: Permission denied." \
-  --entry "--entry-text=TYPED"
+  "--text=$click/ostrel.txt could not be written." "" "Error 13: Permission denied." "" \
+  "The earlier ostrel.txt is unchanged." --entry "--entry-text=TYPED"
 (cd "$click" && expect_file "zenity: Backup fails" "OLD" && chmod 644 ostrel.txt && rm ostrel.txt)
 # A kdialog that cannot start (a broken install, no display): zenity instead.
 dialog "kdialog fails: zenity" both "$one" 0 255 1
