@@ -1,19 +1,23 @@
 #include "window/Form1.h"
 
+#include "platform/win32/LateBound.h"
+
 #include <windows.h>
 
 namespace {
 
 // Only the system directory is searched for DLLs loaded after start, so a DLL planted in the
-// current directory (where the backup goes) is never picked up. Looked up at run time because
-// Windows 7 without its 2011 loader update lacks the call.
+// current directory (where the backup goes) is never picked up. Windows 7 without its 2011 loader
+// update lacks the call; there, and on XP SP2, the current directory at least leaves the search.
 void RestrictDllSearch() {
     using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-    if (const HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll")) {
-        if (const auto set = reinterpret_cast<SetDefaultDllDirectoriesFn>(
-                reinterpret_cast<void*>(::GetProcAddress(kernel, "SetDefaultDllDirectories")))) {
-            set(LOAD_LIBRARY_SEARCH_SYSTEM32);
-        }
+    using SetDllDirectoryFn = BOOL(WINAPI*)(LPCWSTR);
+    if (const auto set = platform::LateBound<SetDefaultDllDirectoriesFn>(
+            L"kernel32.dll", "SetDefaultDllDirectories")) {
+        set(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    } else if (const auto setOld =
+                   platform::LateBound<SetDllDirectoryFn>(L"kernel32.dll", "SetDllDirectoryW")) {
+        setOld(L"");
     }
 }
 
