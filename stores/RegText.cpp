@@ -260,14 +260,11 @@ ValueLine ReadValueData(const std::string& first, std::size_t at, LineReader& re
     case DataForm::kHex:
         break;
     }
-    // Long binary data goes on over further lines, each but the last ending in a backslash. Data
-    // nobody wants matters only for whether it goes on, and a line that does not end in one
-    // cannot.
-    if (!want) {
-        const auto last = first.find_last_not_of(" \t\n\v\f\r");
-        if (last == std::string::npos || first[last] != '\\') {
-            return ValueLine::kGood;
-        }
+    // Long binary data goes on over further lines: a backslash where the bytes stop makes Wine read
+    // the next line on, whatever follows it on this one. Data nobody wants matters only for
+    // whether it goes on, and a line with no backslash at all cannot.
+    if (!want && std::strchr(p, '\\') == nullptr) {
+        return ValueLine::kGood;
     }
     std::string more;
     std::size_t count = 0;
