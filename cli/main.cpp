@@ -63,14 +63,13 @@ std::string Naming(const std::string& folder, const std::string& reason) {
 
 // Selects a prefix for the registry calls, and says how it went: the code to exit with when it
 // could not be used (2: no prefix there; 1: a prefix whose registry cannot be read).
-int UseFoundPrefix(const std::string& folder, const cli::Environment& env) {
+int UseFoundPrefix(const std::string& folder, const std::vector<std::string>& nlsFolders) {
     const auto resolved = cli::ResolvePrefix(folder);
     if (!resolved) {
         Complain(folder + " is not a Wine prefix (no system.reg there or in its pfx folder)");
         return kUsageError;
     }
-    if (const std::string reason = platform::UsePrefix(*resolved, cli::WineNlsFolders(env));
-        !reason.empty()) {
+    if (const std::string reason = platform::UsePrefix(*resolved, nlsFolders); !reason.empty()) {
         Complain(Naming(*resolved, reason));
         return reason.find("holds no system.reg") != std::string::npos ? kUsageError : kNotRead;
     }
@@ -80,9 +79,8 @@ int UseFoundPrefix(const std::string& folder, const cli::Environment& env) {
 // Selects a Windows installation for the registry calls, with the same exit codes: 2 when the
 // folder holds none (or no such profile), 1 when its hives cannot be read.
 int UseFoundWindows(const std::string& folder, const std::string& user,
-                    const cli::Environment& env) {
-    const platform::WindowsChoice choice =
-        platform::UseWindows(folder, user, cli::WineNlsFolders(env));
+                    const std::vector<std::string>& nlsFolders) {
+    const platform::WindowsChoice choice = platform::UseWindows(folder, user, nlsFolders);
     for (const std::string& note : choice.notes) {
         Complain(note);
     }
@@ -104,7 +102,7 @@ int OpenPrefix(const cli::Options& options, std::string& prefix) {
     const cli::Environment env = cli::EnvironmentOfProcess();
     if (options.windows) {
         prefix = *options.windows;
-        return UseFoundWindows(prefix, options.user.value_or(""), env);
+        return UseFoundWindows(prefix, options.user.value_or(""), cli::WineNlsFolders(env));
     }
     if (options.prefix) {
         prefix = *options.prefix;
@@ -116,10 +114,10 @@ int OpenPrefix(const cli::Options& options, std::string& prefix) {
         Complain("HOME is not set: name the prefix with --prefix DIR");
         return kUsageError;
     }
-    return UseFoundPrefix(prefix, env);
+    return UseFoundPrefix(prefix, cli::WineNlsFolders(env));
 }
 
-void SayCodePage() {
+void SayPrefixNotes() {
     for (const std::string& note : platform::TakePrefixNotes()) {
         Complain(note);
     }
@@ -140,7 +138,7 @@ int RunRecover(const cli::Options& options) {
         return status;
     }
     const Recovered recovered = Recover();
-    SayCodePage();
+    SayPrefixNotes();
     if (!recovered.read) {
         Complain("no key read from " + prefix + ": " + recovered.why);
     } else if (platform::OpenedFromVirtualStore()) {
@@ -193,7 +191,7 @@ int RunBackup(const cli::Options& options) {
         // The window's user sees the box before pressing Backup; here nothing but a key that
         // was read may replace what an earlier backup holds.
         if (!recovered.read || recovered.text.empty()) {
-            SayCodePage();
+            SayPrefixNotes();
             Complain("no key read from " + prefix + " (" +
                      (recovered.read ? std::string("the stored key is empty") : recovered.why) +
                      "): ostrel.txt left as it was");
@@ -201,10 +199,10 @@ int RunBackup(const cli::Options& options) {
         }
         box = recovered.text;
     }
-    SayCodePage();
+    SayPrefixNotes();
     bool charactersReplaced = false;
     const platform::WriteResult result = BackupFile::Write(box, &charactersReplaced);
-    if (result.error != 0 || result.notAFile) {
+    if (result.error != 0) {
         platform::ShowErrorMessage(BackupFile::DescribeFailure(result, ShownBackupPath(), L" "));
         return kNotRead;
     }
@@ -219,6 +217,8 @@ int RunBackup(const cli::Options& options) {
 // prefix does not stop the others. Returns how many were found.
 std::size_t ScanPrefixes(const std::function<void(const cli::dialog::Finding&)>& each) {
     const cli::Environment env = cli::EnvironmentOfProcess();
+    // Wine's own tables are looked for once, not for every prefix and disk.
+    const std::vector<std::string> nlsFolders = cli::WineNlsFolders(env);
     std::vector<std::string> problems;
     const auto prefixes = cli::FindPrefixes(env, &problems);
     for (const auto& problem : problems) {
@@ -233,7 +233,7 @@ std::size_t ScanPrefixes(const std::function<void(const cli::dialog::Finding&)>&
     };
     for (const auto& found : prefixes) {
         const Recovered recovered =
-            UseFoundPrefix(found.path, env) == kRead ? read(found.path) : Recovered{};
+            UseFoundPrefix(found.path, nlsFolders) == kRead ? read(found.path) : Recovered{};
         each({found.origin, found.path, recovered.text, recovered.read, false, {}});
     }
     std::vector<std::string> hints;
@@ -242,11 +242,11 @@ std::size_t ScanPrefixes(const std::function<void(const cli::dialog::Finding&)>&
     const auto installations = cli::FindWindowsInstallations(user ? user : "", hints);
     for (const std::string& root : installations) {
         const Recovered recovered =
-            UseFoundWindows(root, "", env) == kRead ? read(root) : Recovered{};
+            UseFoundWindows(root, "", nlsFolders) == kRead ? read(root) : Recovered{};
         each({"Windows", root, recovered.text, recovered.read, true, {}});
         // A profile's own line only where the game saw a copy of its own there.
         for (const std::string& profile : platform::WindowsProfiles(root)) {
-            if (platform::UseWindows(root, profile, cli::WineNlsFolders(env)).problem.empty()) {
+            if (platform::UseWindows(root, profile, nlsFolders).problem.empty()) {
                 const Recovered own = Recover();
                 if (platform::OpenedFromVirtualStore()) {
                     each({"Windows user " + profile, root, own.text, own.read, true, profile});
@@ -285,25 +285,24 @@ int RunScan() {
 int RunDialog() {
     std::vector<cli::dialog::Finding> findings;
     ScanPrefixes([&findings](const cli::dialog::Finding& prefix) { findings.push_back(prefix); });
+    const std::vector<std::string> nlsFolders = cli::WineNlsFolders(cli::EnvironmentOfProcess());
     return cli::dialog::Run(
         findings,
-        [](const cli::dialog::Finding& from,
-           const std::string& typed) -> cli::dialog::BackupOutcome {
+        [&nlsFolders](const cli::dialog::Finding& from,
+                      const std::string& typed) -> cli::dialog::BackupOutcome {
             platform::WriteResult result;
             bool replaced = false;
             const auto text = stores::FromUtf8(typed);
             if (!text) {
                 result.error = EILSEQ;
-            } else if ((from.windows
-                            ? UseFoundWindows(from.folder, from.windowsUser,
-                                              cli::EnvironmentOfProcess())
-                            : UseFoundPrefix(from.folder, cli::EnvironmentOfProcess())) == kRead) {
+            } else if ((from.windows ? UseFoundWindows(from.folder, from.windowsUser, nlsFolders)
+                                     : UseFoundPrefix(from.folder, nlsFolders)) == kRead) {
                 platform::LearnCodePage();
                 result = BackupFile::Write(*text, &replaced);
             } else {
                 result.error = EIO;
             }
-            if (result.error == 0 && !result.notAFile) {
+            if (result.error == 0) {
                 return {true, stores::ToUtf8(replaced ? BackupFile::kWrittenWithReplacements
                                                       : BackupFile::kWritten)};
             }

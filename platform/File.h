@@ -14,6 +14,7 @@ struct WriteResult {
     // be put back either: the target is then damaged, and the user must hear so.
     bool earlierContentLost = false;
     // The name leads to something that is no file (a device, a pipe): refused, nothing touched.
+    // The error is set too, so that checking it alone tells every failure.
     bool notAFile = false;
     // A file (not a folder) stood at the target before the write, so that a failure can tell the
     // user it is unchanged, and never speak of an earlier file where there was none.

@@ -172,7 +172,7 @@ std::optional<std::size_t> ParseEscaped(std::string_view text, char end, std::u1
         }
         // Raw UTF-8, as a hand-edited file may hold; a malformed lead byte is dropped, and so is
         // a sequence cut short, up to the byte that cut it.
-        if (const auto decoded = DecodeUtf8(text.substr(0, n), i)) {
+        if (const auto decoded = DecodeUtf8(text, i)) {
             AppendUtf16(out, decoded->first);
             i += decoded->second;
             continue;

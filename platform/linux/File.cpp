@@ -208,14 +208,10 @@ class SignalsHeld {
     bool held_ = false;
 };
 
-// The replace itself, of the file the name finally leads to.
-WriteResult ReplaceTarget(const std::string& target, std::string_view bytes) {
+// The replace itself, of the file the name finally leads to, as it stands (`exists`, `old`).
+WriteResult ReplaceTarget(const std::string& target, bool exists, const struct stat& old,
+                          std::string_view bytes) {
     std::uint32_t error = 0;
-    struct stat old {};
-    const bool exists = ::stat(target.c_str(), &old) == 0;
-    if (!exists && errno != ENOENT) {
-        return {LastErrorOr(EIO)};
-    }
     if (exists && S_ISDIR(old.st_mode)) {
         return {EISDIR};
     }
@@ -242,7 +238,7 @@ WriteResult ReplaceTarget(const std::string& target, std::string_view bytes) {
     UniqueFd file;
     error = CreateTemporaryBeside(target, tempPath, file);
     if (error == EACCES || error == EPERM) {
-        return exists && S_ISREG(old.st_mode) ? RewriteInPlace(target, bytes) : WriteResult{error};
+        return exists ? RewriteInPlace(target, bytes) : WriteResult{error};
     }
     if (error != 0) {
         return {error};
@@ -293,10 +289,13 @@ WriteResult WriteFileAtomically(const std::wstring& path, std::string_view bytes
     if (const std::uint32_t error = FinalPath(stores::ToUtf8(path), target); error != 0) {
         return {error};
     }
-    struct stat before {};
-    const bool existed = ::stat(target.c_str(), &before) == 0 && S_ISREG(before.st_mode);
-    WriteResult result = ReplaceTarget(target, bytes);
-    result.targetExisted = existed;
+    struct stat old {};
+    const bool exists = ::stat(target.c_str(), &old) == 0;
+    if (!exists && errno != ENOENT) {
+        return {LastErrorOr(EIO)};
+    }
+    WriteResult result = ReplaceTarget(target, exists, old, bytes);
+    result.targetExisted = exists && S_ISREG(old.st_mode);
     return result;
 }
 

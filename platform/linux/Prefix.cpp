@@ -22,13 +22,13 @@ std::optional<Table> FindTable(PrefixState& state, const std::string& name, std:
     folders.insert(folders.end(), state.nlsFolders.begin(), state.nlsFolders.end());
     for (const std::string& folder : folders) {
         std::string problem;
-        // Windows names them C_1252.NLS, Wine c_1252.nls.
-        const std::string path =
-            FindNoCase(folder, name).value_or(std::string(folder).append("/").append(name));
-        struct stat info {};
-        if (::lstat(path.c_str(), &info) != 0) {
-            continue; // not there: the usual case for all but one of the folders
+        // Windows names them C_1252.NLS, Wine c_1252.nls. Not there is the usual case for all
+        // but one of the folders.
+        const auto found = FindNoCase(folder, name);
+        if (!found) {
+            continue;
         }
+        const std::string& path = *found;
         if (const auto bytes = ReadInputFile(path, stores::kMaxNlsFileBytes, problem)) {
             if (auto table = Table::FromNls(*bytes)) {
                 where = path;

@@ -1,6 +1,7 @@
 // The prefix that the Linux registry and text services serve, chosen by UsePrefix.
 #pragma once
 
+#include "platform/Registry.h"
 #include "stores/CodePage.h"
 #include "stores/RegFile.h"
 
@@ -9,6 +10,14 @@
 #include <vector>
 
 namespace platform::prefix {
+
+// The statuses Windows' registry calls give, which both stand-ins (a prefix's files, a Windows
+// disk's hives) answer with.
+inline constexpr Status kFileNotFound = 2;  // ERROR_FILE_NOT_FOUND
+inline constexpr Status kInvalidHandle = 6; // ERROR_INVALID_HANDLE
+inline constexpr Status kBadPathname = 161; // ERROR_BAD_PATHNAME
+inline constexpr Status kMoreData = 234;    // ERROR_MORE_DATA
+inline constexpr Status kInvalidParameter = 87;
 
 struct PrefixState {
     std::string dir; // empty until a prefix is chosen: every key is then missing

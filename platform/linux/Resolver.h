@@ -14,12 +14,6 @@
 
 namespace platform::prefix {
 
-inline constexpr Status kFileNotFound = 2;  // ERROR_FILE_NOT_FOUND
-inline constexpr Status kInvalidHandle = 6; // ERROR_INVALID_HANDLE
-inline constexpr Status kBadPathname = 161; // ERROR_BAD_PATHNAME
-inline constexpr Status kMoreData = 234;    // ERROR_MORE_DATA
-inline constexpr Status kInvalidParameter = 87;
-
 // Key paths below \Registry, as folded names.
 using Path = std::vector<std::u16string>;
 

@@ -17,9 +17,9 @@ namespace platform {
 
 namespace {
 
-constexpr Status kFileNotFound = 2;  // ERROR_FILE_NOT_FOUND
-constexpr Status kInvalidHandle = 6; // ERROR_INVALID_HANDLE
-constexpr Status kBadPathname = 161; // ERROR_BAD_PATHNAME
+using prefix::kBadPathname;
+using prefix::kFileNotFound;
+using prefix::kInvalidHandle;
 // More than any game keeps in one value; a larger one cannot fit the caller's buffer anyway, and
 // is answered with its size alone.
 constexpr std::size_t kMaxValueRead = std::size_t{1} << 20;
