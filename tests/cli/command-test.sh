@@ -347,9 +347,10 @@ rc=$?
   [ "$(grep -c . "$work/stdout")" = 2 ] && [ ! -e "$standins/count" ] ||
   fail "terminal, no display: exit $rc, printed $(cat "$work/stdout")"
 
-# Debian's zenity on a virtual display: each window appears (waited for with a bound) and closes
-# when answered; with one key, Return three times lands the key in ostrel.txt; with several, the
-# list takes every option it is given (else the program would fall back to its report).
+# Debian's zenity on a virtual display: each kind of window the program opens appears (waited for
+# with a bound), takes every option it is given (else the program would fall back to its report),
+# and closes when answered. One window a run: a key meant for one window can reach the next when
+# several follow each other, so the whole Backup conversation is left to the stand-ins above.
 # answer_windows TITLE[|KEY]...: starts $OSTREL as a double-click would, with only $ONLY_ZENITY on
 # its PATH, presses KEY (Return) in each window in turn, and exits with the program's status.
 answer_windows() {
@@ -382,18 +383,21 @@ answer_windows() {
   wait "$pid"
 }
 mkdir -p "$work/real" && ln -s "$(command -v zenity)" "$work/real/zenity"
-real_zenity() { # HOME TITLE[|KEY]...
-  local home="$1"
-  shift
+real_zenity() { # STATUS HOME TITLE[|KEY]...
+  local status="$1" home="$2" rc
+  shift 2
+  rm -f "$app/ostrel-report.txt"
   (cd "$click" && env -i HOME="$home" PATH=/usr/bin:/bin OSTREL="$app/ostrel" ONLY_ZENITY="$work/real" \
     xvfb-run -a bash -c "$(declare -f answer_windows); answer_windows \"\$@\"" answer "$@" \
-    >"$work/stdout" 2>&1) || fail "real zenity: $(grep -v Gtk-WARNING "$work/stdout")"
+    >"$work/stdout" 2>&1)
+  rc=$?
+  [ "$rc" = "$status" ] || fail "real zenity: exit $rc, wanted $status: $(grep -v Gtk-WARNING "$work/stdout")"
+  [ ! -e "$app/ostrel-report.txt" ] || fail "real zenity refused a window: $(cat "$app/ostrel-report.txt")"
 }
-rm -f "$app/ostrel-report.txt"
-real_zenity "$several" "Ostrel 1.1|Escape"
-[ ! -e "$app/ostrel-report.txt" ] || fail "real zenity refused the list: $(cat "$app/ostrel-report.txt")"
-real_zenity "$one" "Ostrel 1.1" "Ostrel 1.1" "Ostrel v1.0"
-(cd "$click" && expect_file "real zenity" "${header}${key}"$'\r\n' && rm -f ostrel.txt)
+real_zenity 0 "$several" "Ostrel 1.1|Escape" # the list
+real_zenity 0 "$one" "Ostrel 1.1|Escape"     # the key in its field
+real_zenity 1 "$none" "Ostrel v1.0"          # a message, answered with Return
+(cd "$click" && [ ! -e ostrel.txt ]) || fail "real zenity: a window left unanswered wrote ostrel.txt"
 
 echo "$failures failure(s)"
 [ "$failures" -eq 0 ]
