@@ -2,6 +2,7 @@
 
 #include "platform/linux/InputFile.h"
 #include "platform/linux/PrefixState.h"
+#include "stores/NlsWords.h"
 
 #include <sys/stat.h>
 #include <utility>
@@ -89,7 +90,7 @@ void SettleCodePage(PrefixState& state, unsigned number) {
 
 void LoadCaseTable(PrefixState& state) {
     std::string where;
-    if (auto fold = FindTable<stores::CaseTable>(state, "l_intl.nls", where)) {
+    if (auto fold = FindTable<stores::NameFold>(state, "l_intl.nls", where)) {
         state.fold = std::move(*fold);
     }
 }

@@ -3,6 +3,7 @@
 
 #include "platform/Registry.h"
 #include "stores/CodePage.h"
+#include "stores/NameFold.h"
 #include "stores/RegFile.h"
 
 #include <string>
@@ -31,7 +32,7 @@ struct PrefixState {
     bool codePageSettled = false;
     stores::CodePage codePage = stores::CodePage::AsciiOnly(1252);
     std::vector<std::string> notes; // how the prefix was read, where it was not as usual
-    stores::CaseTable fold;
+    stores::NameFold fold;
     std::string lastProblem;
 };
 

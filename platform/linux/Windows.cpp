@@ -57,11 +57,6 @@ std::map<KeyHandle, OpenKey>& Keys() {
 
 bool g_fromVirtualStore = false;
 
-// Names compare as the installation's own table folds them.
-char16_t Fold(char16_t unit) {
-    return prefix::CurrentPrefix().fold.ToLower(unit);
-}
-
 bool Same(std::u16string_view name, std::u16string_view lower) {
     return prefix::CurrentPrefix().fold.Fold(name) == lower;
 }
@@ -83,7 +78,7 @@ std::string OpenHive(const std::string& path, OpenedHive& opened) {
     opened.path = path;
     opened.file = OpenInputFile(path, problem);
     if (opened.file) {
-        opened.hive = stores::Hive::Open(*opened.file, problem, Fold);
+        opened.hive = stores::Hive::Open(*opened.file, problem, prefix::CurrentPrefix().fold);
     }
     if (!opened.hive) {
         return problem.find(path) == std::string::npos ? path + ": " + problem : problem;
