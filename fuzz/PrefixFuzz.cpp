@@ -5,7 +5,7 @@
 // (the prefix has no code page table, so the reader falls back to its built-in 1252).
 #include "fuzz/FuzzSupport.h"
 #include "platform/Registry.h"
-#include "platform/linux/Prefix.h"
+#include "platform/linux/PrefixSource.h"
 #include "stores/CodePage.h"
 #include "stores/RegFile.h"
 #include "stores/Unicode.h"

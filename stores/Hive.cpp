@@ -45,6 +45,7 @@ std::optional<Hive> Hive::Open(const ByteSource& file, std::string& problem, con
     }
     hive.root_ = U32(&head[0x24]);
     hive.dirty_ = U32(&head[0x04]) != U32(&head[0x08]);
+    hive.cutShort_ = hive.fileSize_ < kBaseBlock + U32(&head[0x28]);
     hive.bigData_ = minor >= 4;
     return hive;
 }

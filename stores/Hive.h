@@ -39,6 +39,8 @@ class Hive {
     // Windows was stopped while the hive was being written: its last changes may sit in the
     // .LOG1/.LOG2 files beside it, not in the hive.
     bool Dirty() const { return dirty_; }
+    // The file ends before the hive bins its base block declares: a copy or a disk that failed.
+    bool CutShort() const { return cutShort_; }
     // Why the last call answered kDamaged, in plain ASCII (offsets, never the file's bytes).
     const std::string& Problem() const { return problem_; }
 
@@ -98,6 +100,7 @@ class Hive {
     std::uint64_t fileSize_ = 0;
     HiveCell root_ = 0;
     bool dirty_ = false;
+    bool cutShort_ = false;
     bool bigData_ = false; // version 1.4 and later keep values over 16,344 bytes in db records
     std::string problem_;
     std::uint64_t budget_ = 0; // bytes one call may still read
