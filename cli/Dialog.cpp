@@ -30,13 +30,13 @@ void Complain(const std::string& line) {
     std::fprintf(stderr, "ostrel: %s\n", line.c_str());
 }
 
-// The current folder, where Backup writes, as the player should read it.
+// The current folder, where Backup writes.
 std::string CurrentFolder() {
     char buffer[PATH_MAX];
     if (::getcwd(buffer, sizeof buffer) == nullptr) {
         return "(the folder Ostrel was started in)";
     }
-    return stores::SafeForTerminal(buffer);
+    return buffer;
 }
 
 std::optional<std::string> ProgramFolder() {
@@ -56,8 +56,14 @@ struct Answer {
     std::string output;
 };
 
-// Arguments go to the program as a list, never through a shell.
+// Arguments go to the program as a list, never through a shell, and only when none of them could
+// be read as an option this program did not give.
 pid_t Spawn(const std::string& program, const Arguments& arguments, int stdoutFd, int stderrFd) {
+    const std::string name = program.substr(program.rfind('/') + 1);
+    if (!OnlyOwnOptions(name, arguments)) {
+        Complain("not starting " + name + ": text from outside could be read as its option");
+        return -1;
+    }
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const auto& argument : arguments) {
@@ -227,16 +233,14 @@ std::optional<int> Converse(const std::string& program, Tool tool,
         if (edited.kind != Answer::Kind::Accepted) {
             return kKeyShown;
         }
-        key = edited.output;
-        if (!key.empty() && key.back() == '\n') {
-            key.pop_back(); // both programs end what was typed with a line feed
-        }
+        key = EditedKey(tool, edited.output);
         if (Ask(program, ConfirmBackup(tool, folder)).kind != Answer::Kind::Accepted) {
             return kKeyShown;
         }
         const BackupOutcome outcome = backup(*keys[row], key);
-        Ask(program, Message(tool, !outcome.written, outcome.message));
-        if (outcome.written) {
+        const bool written = outcome.result.error == 0;
+        Ask(program, Message(tool, !written, BackupMessage(outcome)));
+        if (written) {
             return kKeyShown;
         }
     }

@@ -291,11 +291,11 @@ none="$work/homes/none"
 prefix "$none/.wine" '"other"="x"'
 
 dialog "kdialog: one key, edited, backed up" kdialog "$one" 0 "0|EDITED" 0 0
-shows "kdialog: one key" "== kdialog in $click" --title "Ostrel 1.1" --inputbox \
+shows "kdialog: one key" "== kdialog in $click" "--title=Ostrel 1.1" --inputbox \
   "<qt>Call of Duty 4 key, found in Wine:<br>$work/homes/&lt;i&gt;one&amp;_&#92;x/.wine<br><br>Correct it here if it needs it.</qt>" \
-  -- "$key" "Ostrel 1.1" --yes-label Backup --yesno \
+  $'\xe2\x81\xa0'"$key" "--title=Ostrel 1.1" --yes-label=Backup --yesno \
   "<qt>Back up the key to ostrel.txt in this folder?<br>$click</qt>" \
-  "Ostrel v1.0" --msgbox "<qt>ostrel.txt written!</qt>"
+  "--title=Ostrel v1.0" --msgbox "<qt>ostrel.txt written!</qt>"
 (cd "$click" && expect_file "kdialog: one key" "${header}EDITED"$'\r\n')
 dialog "zenity: one key as read" zenity "$one" 0 "0|$key" 0 0
 shows "zenity: one key" --entry "--title=Ostrel 1.1" "--text=Call of Duty 4 key, found in Wine:" \
@@ -308,14 +308,14 @@ dialog "zenity: a key the code page cannot hold" zenity "$one" 0 "0|Ключ" 0 
 shows "zenity: lossy" --info "--title=Ostrel v1.0" --no-markup "--text=ostrel.txt written!" \
   "Some characters cannot be stored in this system's code page and were written as '?' or a similar letter."
 dialog "zenity: several keys, the second picked, then closed" zenity "$several" 0 "0|2" 1
-shows "zenity: several" --list --radiolist "--title=Ostrel 1.1" --print-column=2 TRUE 1 WINE-KEY \
-  Wine "$several/.wine" FALSE 2 $'\xe2\x81\xa0'-STEAM-KEY "Steam app 7940" --entry \
-  "--entry-text=-STEAM-KEY"
+shows "zenity: several" --list --radiolist "--title=Ostrel 1.1" --print-column=2 TRUE 1 \
+  $'\xe2\x81\xa0'WINE-KEY $'\xe2\x81\xa0'Wine $'\xe2\x81\xa0'"$several/.wine" FALSE 2 $'\xe2\x81\xa0'-STEAM-KEY \
+  $'\xe2\x81\xa0'"Steam app 7940" --entry "--entry-text=-STEAM-KEY"
 dialog "kdialog: several keys, the first picked" kdialog "$several" 0 "0|1" 1
-shows "kdialog: several" --radiolist -- 1 "Wine: WINE-KEY  ($several/.wine)" on 2 off \
-  --inputbox -- WINE-KEY
+shows "kdialog: several" --radiolist 1 $'\xe2\x81\xa0'"Wine: WINE-KEY  ($several/.wine)" on 2 off \
+  --inputbox $'\xe2\x81\xa0'WINE-KEY
 dialog "kdialog: no key" kdialog "$none" 1 0
-shows "kdialog: no key" "Ostrel v1.0" --msgbox \
+shows "kdialog: no key" "--title=Ostrel v1.0" --msgbox \
   "<qt>No Call of Duty 4 key was found.<br><br>Looked in:<br>Wine: $none/.wine</qt>"
 dialog "zenity: no prefix at all" zenity "$work/nohome" 1 0
 shows "zenity: no prefix" --info --no-markup "--text=No Call of Duty 4 key was found." ""
@@ -326,6 +326,14 @@ shows "zenity: Backup fails" --error "--title=Ostrel v1.0" --no-markup \
   "--text=$click/ostrel.txt could not be written." "" "Error 13: Permission denied." "" \
   "The earlier ostrel.txt is unchanged." --entry "--entry-text=TYPED"
 (cd "$click" && expect_file "zenity: Backup fails" "OLD" && chmod 644 ostrel.txt && rm ostrel.txt)
+# A line break in the folder's name shows as U+FFFD, in the question and in the failure alike.
+odd="$work/odd"$'\n'"folder" shown="$work/odd�folder"
+mkdir -p "$odd" && printf 'OLD' >"$odd/ostrel.txt" && chmod 444 "$odd/ostrel.txt"
+saved="$click" click="$odd"
+dialog "kdialog: Backup fails in a folder with a line break" kdialog "$one" 0 "0|TYPED" 0 0 1
+click="$saved"
+shows "kdialog: line break" "<qt>Back up the key to ostrel.txt in this folder?<br>$shown</qt>" \
+  "<qt>$shown/ostrel.txt could not be written.<br><br>Error 13: Permission denied.<br><br>The earlier ostrel.txt is unchanged.</qt>"
 # A kdialog that cannot start (a broken install, no display): zenity instead.
 dialog "kdialog fails: zenity" both "$one" 0 255 1
 shows "kdialog fails" "== kdialog in $click" "== zenity in $click" --entry
