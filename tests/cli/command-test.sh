@@ -344,6 +344,21 @@ grep -Fxq "Call of Duty 4 key: $key" "$app/ostrel-report.txt" || fail "report: $
 # GTK exits 1, as for Cancel, when it cannot reach the display: that is no answer.
 dialog "zenity without a display: the report" fallback "$one" 0 nodisplay 0
 shows "zenity without a display" "== zenity in $click" "== xdg-open in $click" "$app/ostrel-report.txt"
+# The report replaces only a file and follows no link: a FIFO there neither blocks the program
+# nor is written to, a link is left as it is, and with nothing left to tell the player by, the
+# program says why on stderr and exits 1.
+rm -f "$app/ostrel-report.txt" && mkfifo "$app/ostrel-report.txt"
+: >"$work/elsewhere"
+for there in "a device or a pipe" "a symbolic link"; do
+  (cd "$click" && timeout 10 env -i HOME="$one" PATH="$standins/none" DISPLAY=:0 "$app/ostrel" \
+    </dev/null >/dev/null 2>"$work/stderr")
+  rc=$?
+  [ "$rc" = 1 ] && grep -qF "ostrel-report.txt could not be written: it is $there" "$work/stderr" ||
+    fail "report over $there: exit $rc, $(cat "$work/stderr")"
+  rm "$app/ostrel-report.txt" && ln -s "$work/elsewhere" "$app/ostrel-report.txt"
+done
+[ -L "$app/ostrel-report.txt" ] && [ ! -s "$work/elsewhere" ] || fail "report: the link was followed"
+rm "$app/ostrel-report.txt"
 # Typed in a terminal, or run with no display: the usage hint as before, and no window.
 rm -f "$standins/count"
 (cd "$click" && PATH="$standins/kdialog" DISPLAY=:0 HOME="$one" /usr/bin/script -qec "$app/ostrel" \
