@@ -17,19 +17,8 @@ trap cleanup EXIT
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
-# A 64-bit prefix as Wine writes it: the game's key sits under Wow6432Node.
-prefix() { # DIR KEY-LINE...
-  mkdir -p "$1"
-  {
-    printf 'WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n#arch=win64\n\n'
-    printf '[Software\\\\Wow6432Node\\\\Activision\\\\Call of Duty 4] 1700000000\n'
-    printf '#time=1da0f1b2c3d4e5f\n'
-    shift
-    for line in "$@"; do printf '%s\n' "$line"; done
-    printf '\n'
-  } >"$1/system.reg"
-}
-header=$'Ostrel v1.1\r\nhttps://ostrel.example.org\r\n====================================\r\n'
+# shellcheck source=fixtures.sh
+. "$(dirname "$(realpath "$0")")/fixtures.sh"
 
 # expect NAME STATUS STDOUT -- COMMAND...: runs in $PWD, compares exit status and stdout.
 expect() {
@@ -369,58 +358,6 @@ rc=$?
 [ "$rc $?" = "2 2" ] && [ "$(grep -c 'no command given' "$work/stdout")" = 2 ] &&
   [ "$(grep -c . "$work/stdout")" = 2 ] && [ ! -e "$standins/count" ] ||
   fail "terminal, no display: exit $rc, printed $(cat "$work/stdout")"
-
-# Debian's zenity on a virtual display: each kind of window the program opens appears (waited for
-# with a bound), takes every option it is given (else the program would fall back to its report),
-# and closes when answered. One window a run: a key meant for one window can reach the next when
-# several follow each other, so the whole Backup conversation is left to the stand-ins above.
-# answer_windows TITLE[|KEY]...: starts $OSTREL as a double-click would, with only $ONLY_ZENITY on
-# its PATH, presses KEY (Return) in each window in turn, and exits with the program's status.
-answer_windows() {
-  PATH="$ONLY_ZENITY" "$OSTREL" </dev/null >/dev/null &
-  local pid=$! answer title key window
-  visible() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null; }
-  for answer in "$@"; do
-    title="${answer%|*}" key="${answer#*|}"
-    [ "$key" = "$answer" ] && key=Return
-    window=""
-    for _ in $(seq 200); do
-      window=$(visible "$title" | head -1)
-      [ -n "$window" ] && break
-      sleep 0.05
-    done
-    [ -n "$window" ] || { echo "no window '$title' within 10 s"; kill "$pid"; return 1; }
-    # A key that arrives before GTK listens is lost: press again if the window stays a while,
-    # and only once it has the focus again, so that no key can reach the next window.
-    for _ in 1 2 3; do
-      xdotool windowfocus --sync "$window" 2>/dev/null && xdotool key --clearmodifiers "$key"
-      for _ in $(seq 100); do
-        visible "$title" | grep -qx "$window" || continue 3
-        sleep 0.05
-      done
-    done
-    echo "window '$title' stayed after $key"
-    kill "$pid"
-    return 1
-  done
-  wait "$pid"
-}
-mkdir -p "$work/real" && ln -s "$(command -v zenity)" "$work/real/zenity"
-real_zenity() { # STATUS HOME TITLE[|KEY]...
-  local status="$1" home="$2" rc
-  shift 2
-  rm -f "$app/ostrel-report.txt"
-  (cd "$click" && env -i HOME="$home" PATH=/usr/bin:/bin OSTREL="$app/ostrel" ONLY_ZENITY="$work/real" \
-    xvfb-run -a bash -c "$(declare -f answer_windows); answer_windows \"\$@\"" answer "$@" \
-    >"$work/stdout" 2>&1)
-  rc=$?
-  [ "$rc" = "$status" ] || fail "real zenity: exit $rc, wanted $status: $(grep -v Gtk-WARNING "$work/stdout")"
-  [ ! -e "$app/ostrel-report.txt" ] || fail "real zenity refused a window: $(cat "$app/ostrel-report.txt")"
-}
-real_zenity 0 "$several" "Ostrel 1.1|Escape" # the list
-real_zenity 0 "$one" "Ostrel 1.1|Escape"     # the key in its field
-real_zenity 1 "$none" "Ostrel v1.0"          # a message, answered with Return
-(cd "$click" && [ ! -e ostrel.txt ]) || fail "real zenity: a window left unanswered wrote ostrel.txt"
 
 echo "$failures failure(s)"
 [ "$failures" -eq 0 ]
