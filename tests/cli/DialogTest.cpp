@@ -51,8 +51,10 @@ TEST(DialogArguments, RefusesAnyListWhereTextCouldBeAnOption) {
         {"kdialog", {"-stylesheet=/tmp/a.qss", "--msgbox", "<qt>x</qt>"}}, // not one of ours
         {"kdialog", {"--title", "Ostrel 1.1", "--msgbox", "<qt>x</qt>"}},  // Qt's own "-title"
         {"kdialog", {"--inputbox", "<qt>x</qt>", "--", "KEY"}},
+        {"kdialog", {"--inputbox", "<qt>x</qt>", "--yesno"}}, // an own option, but as the key
         {"zenity", {"--list", "--column=Key", "TRUE", "--gtk-module=X"}},
         {"zenity", {"--gtk-module=X", "--info"}},
+        {"zenity", {"--entry", "--entry-text", "KEY"}}, // "--entry" is ours, not what it begins
         {"xdg-open", {"-h"}},
         {"sh", {"-c", "x"}}, // no program but the three
     };

@@ -21,7 +21,7 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 app="$work/app" click="$work/click"
 mkdir -p "$app" "$click" "$work/run" "$work/only-kdialog" "$work/only-zenity"
 chmod 700 "$work/run"
-cp "$ostrel" "$app/ostrel"
+cp "$ostrel" "$app/ostrel" || exit 1
 for tool in kdialog zenity xdotool; do
   command -v "$tool" >/dev/null || { echo "no $tool here: scripts/bootstrap.sh installs it"; exit 1; }
 done
@@ -29,7 +29,8 @@ for tool in kdialog zenity; do ln -s "$(command -v "$tool")" "$work/only-$tool/$
 
 # answer KEYS...: waits for the next window (one of a program other than the last one answered),
 # gives it the focus and sees that it has it, presses KEYS, then waits for that program to end, so
-# that no key can reach the window after it. Every wait is bounded, at 60 s.
+# that no key can reach the window after it. Every wait is bounded, at 60 s; none outlasts the
+# program under test ($running). On failure, $why says which wait ran out.
 answered=""
 answer() {
   local window="" pid="" _
@@ -38,22 +39,23 @@ answer() {
       pid=$(xdotool getwindowpid "$window" 2>/dev/null) && [ "$pid" != "$answered" ] && break 2
     done
     window=""
+    kill -0 "$running" 2>/dev/null || { why="the program ended first"; return 1; }
     sleep 0.1
   done
-  [ -n "$window" ] || { echo "no window within 60 s"; return 1; }
+  [ -n "$window" ] || { why="no window within 60 s"; return 1; }
   answered="$pid"
   for _ in $(seq 600); do
     [ "$(xdotool getwindowfocus 2>/dev/null)" = "$window" ] && break
     timeout 20 xdotool windowfocus --sync "$window" 2>/dev/null
     sleep 0.1
   done
-  [ "$(xdotool getwindowfocus 2>/dev/null)" = "$window" ] || { echo "no focus within 60 s"; return 1; }
+  [ "$(xdotool getwindowfocus 2>/dev/null)" = "$window" ] || { why="no focus within 60 s"; return 1; }
   xdotool key --delay 50 "$@"
   for _ in $(seq 600); do
     kill -0 "$pid" 2>/dev/null || return 0
     sleep 0.1
   done
-  echo "the window stayed after $*"
+  why="the window stayed"
   return 1
 }
 
@@ -61,26 +63,26 @@ answer() {
 # with only TOOL on its PATH, answers each window with its keys (words), and checks the exit
 # status, that no report was written, and ostrel.txt: it holds KEY, or is not there for "-".
 double_click() {
-  local name="$1 ($2)" tool="$2" home="$3" status="$4" key="$5" pid keys rc=""
+  local name="$1 ($2)" tool="$2" home="$3" status="$4" key="$5" keys rc=""
   shift 5
   rm -f "$click/ostrel.txt" "$app/ostrel-report.txt"
   answered=""
   (cd "$click" && exec env -i HOME="$home" PATH="$work/only-$tool" DISPLAY="$DISPLAY" \
     XAUTHORITY="${XAUTHORITY:-}" XDG_RUNTIME_DIR="$work/run" LANG=C.UTF-8 "$app/ostrel" \
     </dev/null >/dev/null 2>"$work/stderr") &
-  pid=$!
+  running=$!
   for keys in "$@"; do
     # shellcheck disable=SC2086 # one window's keys, a word each
-    answer $keys || { fail "$name: window answered with '$keys': $(answer_failure)"; break; }
+    answer $keys || { fail "$name: window answered with '$keys': $why; $(answer_failure)"; break; }
   done
   for _ in $(seq 600); do
-    kill -0 "$pid" 2>/dev/null || { wait "$pid"; rc=$?; break; }
+    kill -0 "$running" 2>/dev/null || { wait "$running"; rc=$?; break; }
     sleep 0.1
   done
   if [ -z "$rc" ]; then
     fail "$name: still running after its last window"
     [ -n "$answered" ] && kill "$answered" 2>/dev/null
-    kill "$pid" && wait "$pid"
+    kill "$running" && wait "$running"
     return
   fi
   [ "$rc" = "$status" ] || fail "$name: exit $rc, wanted $status ($(cat "$work/stderr"))"
