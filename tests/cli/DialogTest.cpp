@@ -2,7 +2,6 @@
 // window itself would take for something else. The real programs run in dialog-test.sh.
 #include "cli/Dialog.h"
 
-#include <cerrno>
 #include <gtest/gtest.h>
 
 namespace {
@@ -91,20 +90,6 @@ TEST(DialogText, ShowsWhatCouldReshapeOrReorderALineAsReplacementCharacters) {
     for (const auto& [bytes, shown] : cases) {
         EXPECT_EQ(cli::dialog::SafeForDisplay(bytes), shown) << bytes;
     }
-}
-
-// The failure names the path, made safe, and only the message's own line breaks break it.
-TEST(DialogText, FailedBackupNamesThePathSafeForDisplay) {
-    cli::dialog::BackupOutcome outcome;
-    outcome.result.error = EACCES;
-    outcome.result.targetExisted = true;
-    outcome.shownPath = L"/home/p/a\nb\u2028c/ostrel.txt";
-    const std::string message = cli::dialog::BackupMessage(outcome);
-    EXPECT_EQ(message.substr(0, message.find("\n\n")),
-              "/home/p/a\uFFFDb\uFFFDc/ostrel.txt could not be written.");
-    EXPECT_NE(message.find("\n\nThe earlier ostrel.txt is unchanged."), std::string::npos);
-    outcome.result = {};
-    EXPECT_EQ(cli::dialog::BackupMessage(outcome), "ostrel.txt written!");
 }
 
 } // namespace

@@ -49,7 +49,8 @@ answer() {
     timeout 20 xdotool windowfocus --sync "$window" 2>/dev/null
     sleep 0.1
   done
-  [ "$(xdotool getwindowfocus 2>/dev/null)" = "$window" ] || { why="no focus within 60 s"; return 1; }
+  [ "$(xdotool getwindowfocus 2>/dev/null)" = "$window" ] ||
+    { why="no focus within 60 s"; return 1; }
   xdotool key --delay 50 "$@"
   for _ in $(seq 600); do
     kill -0 "$pid" 2>/dev/null || return 0
@@ -73,33 +74,24 @@ double_click() {
   running=$!
   for keys in "$@"; do
     # shellcheck disable=SC2086 # one window's keys, a word each
-    answer $keys || { fail "$name: window answered with '$keys': $why; $(answer_failure)"; break; }
+    answer $keys && continue
+    fail "$name: window answered with '$keys': $why"
+    kill "$answered" 2>/dev/null
+    break
   done
   for _ in $(seq 600); do
     kill -0 "$running" 2>/dev/null || { wait "$running"; rc=$?; break; }
     sleep 0.1
   done
-  if [ -z "$rc" ]; then
-    fail "$name: still running after its last window"
-    [ -n "$answered" ] && kill "$answered" 2>/dev/null
-    kill "$running" && wait "$running"
-    return
-  fi
+  [ -n "$rc" ] || { fail "$name: still running after its last window"; kill "$running"; return; }
   [ "$rc" = "$status" ] || fail "$name: exit $rc, wanted $status ($(cat "$work/stderr"))"
   [ ! -e "$app/ostrel-report.txt" ] || fail "$name: a report instead of windows"
   if [ "$key" = - ]; then
     [ ! -e "$click/ostrel.txt" ] || fail "$name: wrote ostrel.txt"
-  elif [ "$(od -An -c "$click/ostrel.txt" 2>&1)" != "$(printf '%s\r\n' "$header$key" | od -An -c)" ]; then
+  elif [ "$(od -An -c "$click/ostrel.txt" 2>&1)" != "$(printf '%s\r\n' "$header$key" | od -An -c)" ]
+  then
     fail "$name: ostrel.txt is $(od -An -c "$click/ostrel.txt" 2>&1), wanted $key"
   fi
-}
-# What the screen showed when a window was not answered, for the failure message.
-answer_failure() {
-  local window
-  for window in $(xdotool search --onlyvisible --name . 2>/dev/null); do
-    printf '[%s] ' "$(xdotool getwindowname "$window" 2>/dev/null)"
-  done
-  [ -n "$answered" ] && kill "$answered" 2>/dev/null
 }
 
 # The stylesheet a "-stylesheet=" key would load: it writes its own text into the key's field.
