@@ -1,6 +1,8 @@
 // Starting the dialog programs and leading the player through them.
 #include "cli/Dialog.h"
 
+#include "platform/File.h"
+#include "platform/Message.h"
 #include "stores/Unicode.h"
 
 #include <cerrno>
@@ -30,13 +32,13 @@ void Complain(const std::string& line) {
     std::fprintf(stderr, "ostrel: %s\n", line.c_str());
 }
 
-// The current folder, where Backup writes, as the player should read it.
+// The current folder, where Backup writes.
 std::string CurrentFolder() {
     char buffer[PATH_MAX];
     if (::getcwd(buffer, sizeof buffer) == nullptr) {
         return "(the folder Ostrel was started in)";
     }
-    return stores::SafeForTerminal(buffer);
+    return buffer;
 }
 
 std::optional<std::string> ProgramFolder() {
@@ -56,8 +58,14 @@ struct Answer {
     std::string output;
 };
 
-// Arguments go to the program as a list, never through a shell.
+// Arguments go to the program as a list, never through a shell, and only when none of them could
+// be read as an option this program did not give.
 pid_t Spawn(const std::string& program, const Arguments& arguments, int stdoutFd, int stderrFd) {
+    const std::string name = program.substr(program.rfind('/') + 1);
+    if (!OnlyOwnOptions(name, arguments)) {
+        Complain("not starting " + name + ": text from outside could be read as its option");
+        return -1;
+    }
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const auto& argument : arguments) {
@@ -168,25 +176,23 @@ void Open(const std::string& opener, const std::string& file) {
     }
 }
 
-bool WriteWhole(const std::string& path, const std::string& text) {
-    // Beside the program, in the player's own folder: a link there is not followed.
-    const int fd =
-        ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (fd < 0) {
-        return false;
+// The report goes beside the program, in the folder the player unpacked it to, replaced whole as a
+// backup is: never a device or a pipe, nothing opened that could block. Unlike ostrel.txt, a link
+// there is not followed: nothing of ours puts one there. Returns why it could not be written.
+std::string WriteReport(const std::string& path, const std::string& text) {
+    const auto wide = stores::FromUtf8(path);
+    if (!wide) {
+        return "its folder's name is not UTF-8";
     }
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
-        if (wrote < 0 && errno == EINTR) {
-            continue;
-        }
-        if (wrote <= 0) {
-            break;
-        }
-        done += static_cast<std::size_t>(wrote);
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
+        return "it is a symbolic link, which is not followed";
     }
-    return ::close(fd) == 0 && done == text.size();
+    const platform::WriteResult result = platform::WriteFileAtomically(*wide, text);
+    if (result.notAFile) {
+        return "it is a device or a pipe, which is never replaced";
+    }
+    return result.error == 0 ? std::string() : stores::ToUtf8(platform::ErrorLine(result.error));
 }
 
 // The conversation: a list when there are several keys, the key in an editable field, then
@@ -227,16 +233,14 @@ std::optional<int> Converse(const std::string& program, Tool tool,
         if (edited.kind != Answer::Kind::Accepted) {
             return kKeyShown;
         }
-        key = edited.output;
-        if (!key.empty() && key.back() == '\n') {
-            key.pop_back(); // both programs end what was typed with a line feed
-        }
+        key = EditedKey(tool, edited.output);
         if (Ask(program, ConfirmBackup(tool, folder)).kind != Answer::Kind::Accepted) {
             return kKeyShown;
         }
         const BackupOutcome outcome = backup(*keys[row], key);
-        Ask(program, Message(tool, !outcome.written, outcome.message));
-        if (outcome.written) {
+        const bool written = outcome.result.error == 0;
+        Ask(program, Message(tool, !written, BackupMessage(outcome)));
+        if (written) {
             return kKeyShown;
         }
     }
@@ -287,11 +291,17 @@ int Run(const std::vector<Finding>& findings, const Backup& backup) {
     for (const auto& found : findings) {
         any = any || found.read;
     }
+    // Nothing else is left to tell the player by: a report that cannot be written fails the run.
     const auto folder = ProgramFolder();
-    const std::string report = folder.value_or(".") + "/ostrel-report.txt";
-    if (!folder || !WriteWhole(report, Report(findings))) {
-        Complain("neither kdialog nor zenity could be started, and " +
-                 stores::SafeForTerminal(report) + " could not be written");
+    if (!folder) {
+        Complain("neither kdialog nor zenity could show a window, and the program's own folder, "
+                 "where its report goes, is not known");
+        return kNoneFound;
+    }
+    const std::string report = *folder + "/ostrel-report.txt";
+    if (const std::string why = WriteReport(report, Report(findings)); !why.empty()) {
+        Complain("neither kdialog nor zenity could show a window, and " +
+                 stores::SafeForTerminal(report) + " could not be written: " + why);
         return kNoneFound;
     }
     if (const auto opener = FindProgram("xdg-open", path)) {

@@ -6,6 +6,8 @@
 // the dialog programs is kept thin.
 #pragma once
 
+#include "platform/File.h"
+
 #include <cstddef>
 #include <functional>
 #include <optional>
@@ -34,6 +36,18 @@ struct Finding {
 
 using Arguments = std::vector<std::string>;
 
+// Text from outside (a key, a folder's name, a launcher's) as every window and the report show
+// it, the key's field aside: control characters, line and paragraph separators, the marks that
+// reorder a line, and bytes that are not UTF-8 (which both programs refuse) show as U+FFFD, so
+// that no name can reshape a window or disguise what it says.
+std::string SafeForDisplay(std::string_view bytes);
+
+// Whether the program (kdialog, zenity or xdg-open, by name) may be started with these arguments:
+// every one that starts with a dash is one of the options this program gives it, and all of them
+// come before the first that does not. Qt and GTK read their own options anywhere, "--" or not,
+// so text from outside must never start with a dash. Checked before any program starts.
+bool OnlyOwnOptions(std::string_view program, const Arguments& arguments);
+
 // Text neither program reads as markup. kdialog guesses rich text from the text itself, so the
 // text is made rich on purpose with every character of the input escaped.
 std::string KDialogText(std::string_view plain);
@@ -53,18 +67,25 @@ std::string NotFoundText(const std::vector<Finding>& findings);
 // The same as a text file, for a desktop without either dialog program.
 std::string Report(const std::vector<Finding>& findings);
 
+// The key as the player left it in the field, from the program's output.
+std::string EditedKey(Tool tool, std::string_view output);
+
 // The row picked in the list (0-based), from the dialog's output; nothing when none was.
 std::optional<std::size_t> PickedRow(std::string_view output, std::size_t rows);
 
 // The first executable called `name` in the absolute folders of `path` (the PATH syntax).
 std::optional<std::string> FindProgram(std::string_view name, std::string_view path);
 
+// How a Backup went, and where it wrote (the full path as the player knows it).
+struct BackupOutcome {
+    platform::WriteResult result;
+    bool charactersReplaced = false;
+    std::wstring shownPath;
+};
+
 // What a Backup tells the player: the confirmation (a second line when the code page could not
 // hold every character), or the failure as the window's error box words it.
-struct BackupOutcome {
-    bool written = false;
-    std::string message;
-};
+std::string BackupMessage(const BackupOutcome& outcome);
 
 // Writes ostrel.txt with the key as typed (UTF-8) for the prefix it was found in.
 using Backup = std::function<BackupOutcome(const Finding& from, const std::string& key)>;

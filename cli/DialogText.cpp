@@ -4,6 +4,9 @@
 
 #include "platform/Version.h"
 #include "stores/Unicode.h"
+#include "window/BackupFile.h"
+
+#include <algorithm>
 
 namespace cli::dialog {
 
@@ -12,19 +15,21 @@ namespace {
 constexpr char kWindowTitle[] = OSTREL_WINDOW_CAPTION;
 constexpr char kMessageTitle[] = OSTREL_APP_TITLE;
 
-// Registry files and folder names come from outside: a tab or line break must not reshape a
-// window, and a dialog program refuses arguments that are not UTF-8. Control characters and
-// malformed bytes show as U+FFFD, as the scan shows them.
-std::string Printable(std::string_view bytes) {
-    return stores::SafeForTerminal(bytes);
-}
+// Starts every argument that carries outside text where a program takes it bare. U+2060 WORD
+// JOINER takes no room, is no space (a leading space typed into the key is part of it), and its
+// first byte (0xE2) is not the dash that begins every option of Qt, GTK, kdialog and zenity.
+constexpr std::string_view kWordJoiner = "\u2060";
 
 std::string Printable(std::wstring_view text) {
-    return Printable(stores::ToUtf8(text));
+    return SafeForDisplay(stores::ToUtf8(text));
 }
 
 std::string Where(const Finding& found) {
-    return Printable(found.origin) + ": " + Printable(found.folder);
+    return SafeForDisplay(found.origin) + ": " + SafeForDisplay(found.folder);
+}
+
+std::string LedByWordJoiner(std::string_view text) {
+    return std::string(kWordJoiner) + std::string(text);
 }
 
 std::string Replaced(std::string_view text, char from, std::string_view to) {
@@ -65,7 +70,75 @@ std::string MarkupEscaped(std::string_view plain) {
     return out;
 }
 
+// The options this program gives each program it starts, and nothing else: a name that ends in
+// '=' carries its value in the same argument. None of them is one that Qt or GTK reads itself;
+// kdialog's title goes as "--title=...", since Qt takes a bare "--title" and the argument after it
+// for its own.
+struct OwnOptions {
+    std::string_view program;
+    std::vector<std::string_view> options;
+};
+
+const std::vector<OwnOptions>& OptionsOfEachProgram() {
+    static const std::vector<OwnOptions> table = {
+        {"kdialog",
+         {"--title=", "--yes-label=", "--no-label=", "--msgbox", "--error", "--yesno", "--inputbox",
+          "--radiolist"}},
+        {"zenity",
+         {"--title=", "--text=", "--no-markup", "--info", "--error", "--question",
+          "--ok-label=", "--cancel-label=", "--entry", "--entry-text=", "--list", "--radiolist",
+          "--column=", "--hide-column=", "--print-column=", "--width=", "--height="}},
+        {"xdg-open", {}},
+    };
+    return table;
+}
+
+bool IsOwnOption(const OwnOptions& own, std::string_view argument) {
+    return std::any_of(own.options.begin(), own.options.end(), [argument](std::string_view o) {
+        return o.back() == '=' ? argument.substr(0, o.size()) == o : argument == o;
+    });
+}
+
 } // namespace
+
+std::string SafeForDisplay(std::string_view bytes) {
+    const std::string safe = stores::SafeForTerminal(bytes);
+    // Beyond a terminal's control characters: the line and paragraph separators, which break a
+    // label's line too, and the marks that reorder what follows them (embeddings, overrides,
+    // isolates), which could show a folder's name backwards.
+    std::string out;
+    out.reserve(safe.size());
+    for (std::size_t i = 0; i < safe.size();) {
+        const auto decoded = stores::DecodeUtf8(safe, i);
+        const char32_t code = decoded ? decoded->first : U'\uFFFD';
+        i += decoded ? decoded->second : 1;
+        const bool reshapes = code == U'\u2028' || code == U'\u2029' ||
+                              (code >= U'\u202A' && code <= U'\u202E') ||
+                              (code >= U'\u2066' && code <= U'\u2069');
+        stores::AppendUtf8(out, reshapes ? U'\uFFFD' : code);
+    }
+    return out;
+}
+
+bool OnlyOwnOptions(std::string_view program, const Arguments& arguments) {
+    const auto& table = OptionsOfEachProgram();
+    const auto own = std::find_if(table.begin(), table.end(),
+                                  [program](const OwnOptions& o) { return o.program == program; });
+    if (own == table.end()) {
+        return false;
+    }
+    // Options first, then the texts: once one argument is bare, a dash further on could only be
+    // text that would read as an option.
+    bool texts = false;
+    for (const std::string& argument : arguments) {
+        const bool dash = !argument.empty() && argument.front() == '-';
+        if (dash && (texts || !IsOwnOption(*own, argument))) {
+            return false;
+        }
+        texts = texts || !dash;
+    }
+    return true;
+}
 
 std::string KDialogText(std::string_view plain) {
     // An entity for the backslash too: kdialog reads backslash escapes in some of its texts and
@@ -83,19 +156,16 @@ std::string ZenityMnemonic(std::string_view plain) {
     return Replaced(Replaced(plain, '\\', "\\\\"), '_', "__");
 }
 
-// GTK reads options anywhere on zenity's command line, "--" included (it becomes a list cell),
-// and some load code ("--gtk-module="). So zenity gets its texts inside its own options
-// ("--text=..."), and a list cell that starts with a dash gets an invisible word joiner in
-// front. kdialog takes its texts from its options, each starting with "<qt>"; the one value of
-// the player's own that has to stand alone, the key in the field, comes last and after "--",
-// where no option of Qt's can take it for its value.
-std::string Cell(std::string text) {
-    return !text.empty() && text.front() == '-' ? "\u2060" + text : text;
-}
-
+// Qt and GTK read their own options anywhere on the command line and pay no heed to "--", and
+// some of them load code ("-platformpluginpath", "--gtk-module=") or restyle the window
+// ("-stylesheet="). So no argument that carries outside text starts with anything but what this
+// program put there: zenity gets its texts inside its own options ("--text=..."); kdialog's texts
+// start with "<qt>"; where either program takes a text bare (a list's rows, kdialog's field), it
+// starts with a word joiner. OnlyOwnOptions checks every list before a program starts.
 Arguments Message(Tool tool, bool error, std::string_view text) {
     if (tool == Tool::KDialog) {
-        return {"--title", kMessageTitle, error ? "--error" : "--msgbox", KDialogText(text)};
+        return {std::string("--title=") + kMessageTitle, error ? "--error" : "--msgbox",
+                KDialogText(text)};
     }
     return {error ? "--error" : "--info", std::string("--title=") + kMessageTitle, "--no-markup",
             "--text=" + std::string(text)};
@@ -106,14 +176,15 @@ Arguments Pick(Tool tool, const std::vector<const Finding*>& keys) {
                              " places. Pick the one to show:";
     Arguments arguments;
     if (tool == Tool::KDialog) {
-        arguments = {"--title", kWindowTitle, "--radiolist", KDialogText(text), "--"};
+        arguments = {std::string("--title=") + kWindowTitle, "--radiolist", KDialogText(text)};
         for (std::size_t i = 0; i < keys.size(); ++i) {
-            // The row starts with the launcher's name, never with a dash.
-            arguments.insert(arguments.end(),
-                             {std::to_string(i + 1),
-                              Printable(keys[i]->origin) + ": " + Printable(keys[i]->key) + "  (" +
-                                  Printable(keys[i]->folder) + ")",
-                              i == 0 ? "on" : "off"});
+            // kdialog shows a row as plain text.
+            arguments.insert(
+                arguments.end(),
+                {std::to_string(i + 1),
+                 LedByWordJoiner(SafeForDisplay(keys[i]->origin) + ": " + Printable(keys[i]->key) +
+                                 "  (" + SafeForDisplay(keys[i]->folder) + ")"),
+                 i == 0 ? "on" : "off"});
         }
         return arguments;
     }
@@ -131,19 +202,23 @@ Arguments Pick(Tool tool, const std::vector<const Finding*>& keys) {
                  "--width=760",
                  "--height=320"};
     for (std::size_t i = 0; i < keys.size(); ++i) {
-        arguments.insert(arguments.end(),
-                         {i == 0 ? "TRUE" : "FALSE", std::to_string(i + 1),
-                          Cell(Printable(keys[i]->key)), Cell(Printable(keys[i]->origin)),
-                          Cell(Printable(keys[i]->folder))});
+        arguments.insert(arguments.end(), {i == 0 ? "TRUE" : "FALSE", std::to_string(i + 1),
+                                           LedByWordJoiner(Printable(keys[i]->key)),
+                                           LedByWordJoiner(SafeForDisplay(keys[i]->origin)),
+                                           LedByWordJoiner(SafeForDisplay(keys[i]->folder))});
     }
     return arguments;
 }
 
 Arguments Edit(Tool tool, const Finding& found, std::string_view key) {
-    const std::string text = "Call of Duty 4 key, found in " + Printable(found.origin) + ":\n" +
-                             Printable(found.folder) + "\n\nCorrect it here if it needs it.";
+    const std::string text = "Call of Duty 4 key, found in " + SafeForDisplay(found.origin) +
+                             ":\n" + SafeForDisplay(found.folder) +
+                             "\n\nCorrect it here if it needs it.";
     if (tool == Tool::KDialog) {
-        return {"--title", kWindowTitle, "--inputbox", KDialogText(text), "--", std::string(key)};
+        // The field holds the key as stored, since Backup writes what it holds; EditedKey takes
+        // the word joiner off again.
+        return {std::string("--title=") + kWindowTitle, "--inputbox", KDialogText(text),
+                LedByWordJoiner(key)};
     }
     return {"--entry", std::string("--title=") + kWindowTitle, "--text=" + ZenityMnemonic(text),
             "--entry-text=" + std::string(key), "--width=560"};
@@ -151,10 +226,10 @@ Arguments Edit(Tool tool, const Finding& found, std::string_view key) {
 
 Arguments ConfirmBackup(Tool tool, std::string_view folder) {
     const std::string text =
-        "Back up the key to ostrel.txt in this folder?\n" + std::string(folder);
+        "Back up the key to ostrel.txt in this folder?\n" + SafeForDisplay(folder);
     if (tool == Tool::KDialog) {
-        return {"--title",    kWindowTitle, "--yes-label", "Backup",
-                "--no-label", "Close",      "--yesno",     KDialogText(text)};
+        return {std::string("--title=") + kWindowTitle, "--yes-label=Backup", "--no-label=Close",
+                "--yesno", KDialogText(text)};
     }
     return {"--question",           std::string("--title=") + kWindowTitle,
             "--no-markup",          "--ok-label=Backup",
@@ -195,6 +270,32 @@ std::string Report(const std::vector<Finding>& findings) {
     return text + "To save a key to ostrel.txt, run in a terminal in this folder:\n"
                   "  ./ostrel backup --prefix FOLDER\n"
                   "with FOLDER one of the folders above.\n";
+}
+
+std::string EditedKey(Tool tool, std::string_view output) {
+    std::string key(output);
+    if (!key.empty() && key.back() == '\n') {
+        key.pop_back(); // both programs end what was typed with a line feed
+    }
+    // The word joiner the field started with, wherever the player left it: typed before, the
+    // text lands in front of it. A key that holds one of its own keeps that one.
+    if (tool == Tool::KDialog) {
+        if (const std::size_t at = key.find(kWordJoiner); at != std::string::npos) {
+            key.erase(at, kWordJoiner.size());
+        }
+    }
+    return key;
+}
+
+std::string BackupMessage(const BackupOutcome& outcome) {
+    if (outcome.result.error == 0) {
+        return stores::ToUtf8(outcome.charactersReplaced ? BackupFile::kWrittenWithReplacements
+                                                         : BackupFile::kWritten);
+    }
+    // The path is made safe before the message's own line breaks join it.
+    const std::wstring shown =
+        stores::FromUtf8(SafeForDisplay(stores::ToUtf8(outcome.shownPath))).value_or(L"");
+    return stores::ToUtf8(BackupFile::DescribeFailure(outcome.result, shown, L"\n\n"));
 }
 
 std::optional<std::size_t> PickedRow(std::string_view output, std::size_t rows) {

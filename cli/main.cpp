@@ -302,24 +302,19 @@ int RunDialog() {
         findings,
         [&nlsFolders](const cli::dialog::Finding& from,
                       const std::string& typed) -> cli::dialog::BackupOutcome {
-            platform::WriteResult result;
-            bool replaced = false;
+            cli::dialog::BackupOutcome outcome;
             const auto text = stores::FromUtf8(typed);
             if (!text) {
-                result.error = EILSEQ;
+                outcome.result.error = EILSEQ;
             } else if ((from.windows ? UseFoundWindows(from.folder, from.windowsUser, nlsFolders)
                                      : UseFoundPrefix(from.folder, nlsFolders)) == kRead) {
                 platform::CurrentSource().LearnCodePage();
-                result = BackupFile::Write(*text, &replaced);
+                outcome.result = BackupFile::Write(*text, &outcome.charactersReplaced);
             } else {
-                result.error = EIO;
+                outcome.result.error = EIO;
             }
-            if (result.error == 0) {
-                return {true, stores::ToUtf8(replaced ? BackupFile::kWrittenWithReplacements
-                                                      : BackupFile::kWritten)};
-            }
-            return {false, stores::ToUtf8(
-                               BackupFile::DescribeFailure(result, ShownBackupPath(), L"\n\n"))};
+            outcome.shownPath = ShownBackupPath();
+            return outcome;
         });
 }
 

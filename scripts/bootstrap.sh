@@ -12,7 +12,8 @@ packages=(
   python3 python3-pefile                    # reading the version block, manifest and imports back
   clang libclang-rt-14-dev clang-tidy clang-format cppcheck   # sanitizers, fuzzing and lint
   g++                                       # the native Linux build, linked statically
-  zenity xdotool                            # the Linux command's windows, answered on a virtual display
+  kdialog zenity xdotool                    # the Linux command's windows, answered on a virtual display
+                                            # (kdialog brings Qt and KDE Frameworks: about 120 MB)
   desktop-file-utils libglib2.0-bin python3-gi   # its launcher checked and started as file managers do
   chntpw libhivex-bin libwin-hivex-perl reglookup samba-libs   # hives written and read by others
 )
