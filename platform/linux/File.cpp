@@ -118,7 +118,10 @@ std::uint32_t Replace(int fd, std::string_view bytes) {
 // stands, with its old bytes kept in memory to put back if the new ones do not all fit. The old
 // bytes go back into blocks the file already had, so a full disk does not stop the restore.
 WriteResult RewriteInPlace(const std::string& target, std::string_view bytes) {
-    const UniqueFd fd(::open(target.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW));
+    // The look at the target came before this open: whatever was put there since must not block
+    // it, nor become the terminal. Only a regular file is then written.
+    const UniqueFd fd(
+        ::open(target.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
     if (fd.get() < 0) {
         return {LastErrorOr(EACCES)};
     }
