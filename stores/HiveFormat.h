@@ -21,6 +21,8 @@ inline constexpr std::size_t kSlice = std::size_t{64} * 1024;
 // Each subkey of a key is a key cell of its own (its size, 0x4C bytes of fields, its name) and an
 // entry of at least four bytes in a list: no more subkeys than this fit in the file.
 inline constexpr std::uint64_t kRoomPerSubkey = 4 + 0x4C + 4;
+// Likewise a value: its own cell (its size and 0x14 bytes of fields) and four bytes in its list.
+inline constexpr std::uint64_t kRoomPerValue = 4 + 0x14 + 4;
 
 inline constexpr std::size_t kKeyFixed = 0x4C;
 inline constexpr std::size_t kValueFixed = 0x14;

@@ -228,9 +228,15 @@ Hive::Result Hive::Value(HiveCell key, std::u16string_view name, std::size_t lim
     if (!ReadCell(facts.valueList, 0, 0, list, unused)) {
         return Result::kDamaged;
     }
+    const std::string counts =
+        "hive damaged: key " + Hex(key) + " counts " + std::to_string(facts.values) + " values";
     if (std::uint64_t{facts.values} * 4 > list.size) {
-        return Fail("hive damaged: key " + Hex(key) + " counts " + std::to_string(facts.values) +
-                    " values, more than its value list at " + Hex(facts.valueList) + " holds");
+        return Fail(counts + ", more than its value list at " + Hex(facts.valueList) + " holds");
+    }
+    // Each value read costs a read; a list that names the same cells over and over could make
+    // the search cost more than the file holds.
+    if (facts.values * kRoomPerValue > fileSize_ - kBaseBlock) {
+        return Fail(counts + ", more than the file has room for");
     }
     // The value asked for is the first of its name, damaged or not.
     Result result = Result::kMissing;
