@@ -19,7 +19,7 @@ std::optional<Hive> Hive::Open(const ByteSource& file, std::string& problem, con
     Hive hive(file, fold);
     hive.fileSize_ = file.Size();
     std::array<unsigned char, 0x30> head{};
-    if (hive.fileSize_ < head.size() || !hive.Read(0, head.data(), head.size())) {
+    if (!hive.Read(0, head.data(), head.size())) {
         problem = hive.fileSize_ < head.size() ? "not a registry hive (too short)"
                                                : "cannot read the hive's header";
         return std::nullopt;

@@ -324,6 +324,12 @@ const Check kChecks[] = {
     {"a page where a bin should start and none does",
      [](std::string& b) { b.replace(BinOf("key:Target"), 4, "hbix"); }, u"Target", u"v",
      Result::kDamaged, "...and no hive bin starts there"},
+    {"a file that ends inside a bin's header",
+     [](std::string& b) {
+         Put32(b, Field("key:", 0x1C), BinOf("list:") - 4096 + 4);
+         b.resize(BinOf("list:") + 8);
+     },
+     u"Target", u"v", Result::kDamaged, "hive truncated: it ends at"},
     {"no bin on the first page", [](std::string& b) { b.replace(4096, 4, "hbix"); }, u"Target",
      u"v", Result::kDamaged, "hive damaged: no hive bin starts at 0x1000"},
     // Cells.
@@ -491,6 +497,43 @@ TEST(HiveChecks, EachCheckRefusesTheHiveItAloneCatches) {
             EXPECT_EQ(little.problem.rfind(reason, 0), 0u) << little.problem;
             EXPECT_EQ(reason.empty(), little.problem.empty()) << little.problem;
         }
+    }
+}
+
+TEST(HiveBadInput, SaysWhenTheFileCannotBeReadOrShrinks) {
+    // A disk that fails under the reader, and a file cut short while it is read: from the start,
+    // or past the base block.
+    class Failing final : public stores::ByteSource {
+      public:
+        Failing(std::string_view bytes, std::int64_t answer, std::uint64_t from)
+            : bytes_(bytes), answer_(answer), from_(from) {}
+        std::int64_t ReadAt(std::uint64_t offset, char* into, std::size_t size) const override {
+            return offset < from_ ? bytes_.ReadAt(offset, into, size) : answer_;
+        }
+        std::uint64_t Size() const override { return bytes_.Size(); }
+
+      private:
+        stores::MemorySource bytes_;
+        std::int64_t answer_;
+        std::uint64_t from_;
+    };
+    const struct {
+        std::int64_t answer;
+        std::uint64_t from;
+        const char* problem;
+    } cases[] = {{-1, 0, "cannot read the hive's header"},
+                 {0, 0, "cannot read the hive's header"},
+                 {-1, 4096, "the hive file could not be read"},
+                 {0, 4096, "the hive file shrank while read"}};
+    for (const auto& [answer, from, problem] : cases) {
+        const Failing source(ChecksHive(), answer, from);
+        Lookup lookup;
+        auto hive = stores::Hive::Open(source, lookup.problem);
+        if (hive) {
+            lookup = Find(*hive, u"Target", u"v", 16);
+        }
+        EXPECT_EQ(lookup.result, Result::kDamaged);
+        EXPECT_EQ(lookup.problem, problem);
     }
 }
 
