@@ -132,6 +132,17 @@ Hive::Result Hive::FindSubkey(const Key& parent, HiveCell parentCell, std::u16st
 // and that an index lists leaves, never another index: there is no index within an index to
 // descend into, and so no loop of them to follow. kFound when the lists agree with the key.
 Hive::Result Hive::CountSubkeys(const Key& parent, HiveCell parentCell, const List& top) {
+    // Lists that name the same cells over and over could make one lookup read far more than the
+    // file holds; a hive that is whole has room for every subkey it lists. An index is given up
+    // as soon as its leaves list more.
+    const std::uint64_t room = (fileSize_ - kBaseBlock) / kRoomPerSubkey;
+    const auto roomy = [&](std::uint64_t listed) {
+        if (listed > room) {
+            Fail("hive damaged: the subkey lists of key " + Hex(parentCell) +
+                 " list more subkeys than the file has room for");
+        }
+        return listed <= room;
+    };
     std::uint64_t total = top.count;
     if (top.kind == 'i') {
         total = 0;
@@ -154,6 +165,7 @@ Hive::Result Hive::CountSubkeys(const Key& parent, HiveCell parentCell, const Li
                                agree = false;
                            } else {
                                total += leaf.count;
+                               agree = roomy(total);
                            }
                            return agree;
                        }) ||
@@ -161,15 +173,13 @@ Hive::Result Hive::CountSubkeys(const Key& parent, HiveCell parentCell, const Li
             return Result::kDamaged;
         }
     }
-    const std::string key = "hive damaged: key " + Hex(parentCell) + " counts " +
-                            std::to_string(parent.subkeys) + " subkeys";
-    if (total != parent.subkeys) {
-        return Fail(key + ", its lists hold " + std::to_string(total));
+    if (!roomy(total)) {
+        return Result::kDamaged;
     }
-    // Lists that name the same cells over and over could make one lookup read far more than the
-    // file holds; a hive that is whole has room for every subkey it lists.
-    if (total * kRoomPerSubkey > fileSize_ - kBaseBlock) {
-        return Fail(key + ", more than the file has room for");
+    if (total != parent.subkeys) {
+        return Fail("hive damaged: key " + Hex(parentCell) + " counts " +
+                    std::to_string(parent.subkeys) + " subkeys, its lists hold " +
+                    std::to_string(total));
     }
     return Result::kFound;
 }
