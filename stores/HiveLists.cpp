@@ -54,10 +54,10 @@ Hive::Result Hive::Walk(HiveCell key, const std::vector<std::u16string>& names, 
         if (result != Result::kFound) {
             return ClearProblemUnlessDamaged(result);
         }
-        problem_.clear();
+        problem_.clear(); // damage among the siblings of a key found is no damage of the walk
         if (std::find(path.begin(), path.end(), child) != path.end()) {
             return Fail("hive damaged: key " + Hex(found) + " lists key " + Hex(child) +
-                        ", which lies above it on the path: the keys lead round in a loop");
+                        ", which the path has passed already: the keys lead round in a loop");
         }
         path.push_back(child);
         found = child;
