@@ -219,8 +219,8 @@ std::size_t SizeOf(const std::string& cell) {
     return 4096 + std::size_t{Cell(cell)};
 }
 
-std::size_t Field(const std::string& cell, std::size_t at) {
-    return SizeOf(cell) + 4 + at;
+std::size_t Field(const std::string& cell, int at) {
+    return SizeOf(cell) + static_cast<std::size_t>(4 + at);
 }
 
 std::uint32_t Get32(const std::string& bytes, std::size_t at) {
@@ -284,184 +284,181 @@ void ListInSegment(std::string& bytes, const char* kind, std::size_t count, stor
     bytes.replace(Field("segment0:Target:big", 0), list.size(), list);
 }
 
+using Damage = std::function<void(std::string&)>;
+
+// Damage to one field, `at` bytes after the cell's size (-4: the size itself): a number, or the
+// offset of another cell.
+Damage Set32(const char* cell, int at, std::uint32_t number) {
+    return [=](std::string& b) { Put32(b, Field(cell, at), number); };
+}
+
+Damage Set16(const char* cell, int at, std::uint16_t number) {
+    return [=](std::string& b) { Put16(b, Field(cell, at), number); };
+}
+
+Damage SetCell(const char* cell, int at, const char* to) {
+    return [=](std::string& b) { Put32(b, Field(cell, at), Cell(to)); };
+}
+
+Damage SetFree(const char* cell) {
+    return [=](std::string& b) { Put32(b, SizeOf(cell), 0 - Get32(b, SizeOf(cell))); };
+}
+
+Damage SetRootList(std::size_t (*where)()) {
+    return
+        [=](std::string& b) { Put32(b, Field("key:", 0x1C), static_cast<std::uint32_t>(where())); };
+}
+
 struct Check {
     const char* what;
-    std::function<void(std::string&)> damage;
-    std::u16string_view path;
-    std::u16string_view value;
+    Damage damage;
     Result result;
     const char* reason; // how the problem starts, or a part of it after "..."
+    std::u16string_view path = u"Target";
+    std::u16string_view value = u"v";
 };
 
 const Check kChecks[] = {
     // The base block.
-    {"a file too short for a base block", [](std::string& b) { b.resize(0x20); }, u"Target", u"v",
-     Result::kDamaged, "not a registry hive (too short)"},
-    {"no regf signature", [](std::string& b) { b.replace(0, 4, "REGF"); }, u"Target", u"v",
-     Result::kDamaged, "not a registry hive (no regf signature)"},
-    {"a format version other than 1", [](std::string& b) { Put32(b, 0x14, 2); }, u"Target", u"v",
-     Result::kDamaged, "unknown hive format version 2"},
-    {"a transaction log", [](std::string& b) { Put32(b, 0x1C, 1); }, u"Target", u"v",
-     Result::kDamaged, "a transaction log, not a hive"},
-    {"no page after the base block", [](std::string& b) { b.resize(4096); }, u"Target", u"v",
-     Result::kDamaged, "hive truncated: it holds no hive bin"},
+    {"a file too short for a base block", [](std::string& b) { b.resize(0x20); }, Result::kDamaged,
+     "not a registry hive (too short)"},
+    {"no regf signature", [](std::string& b) { b.replace(0, 4, "REGF"); }, Result::kDamaged,
+     "not a registry hive (no regf signature)"},
+    {"a format version other than 1", [](std::string& b) { Put32(b, 0x14, 2); }, Result::kDamaged,
+     "unknown hive format version 2"},
+    {"a transaction log", [](std::string& b) { Put32(b, 0x1C, 1); }, Result::kDamaged,
+     "a transaction log, not a hive"},
+    {"no page after the base block", [](std::string& b) { b.resize(4096); }, Result::kDamaged,
+     "hive truncated: it holds no hive bin"},
     // Hive bins.
     {"a bin that gives another offset than its own",
      [](std::string& b) {
          Put32(b, BinOf("key:Target") + 4, Get32(b, BinOf("key:Target") + 4) + 4096);
      },
-     u"Target", u"v", Result::kDamaged, "...gives its offset as"},
+     Result::kDamaged, "...gives its offset as"},
     {"a bin size that is no whole number of pages",
      [](std::string& b) {
          Put32(b, BinOf("key:Target") + 8, Get32(b, BinOf("key:Target") + 8) + 8);
      },
-     u"Target", u"v", Result::kDamaged, "...not a whole number of pages"},
-    {"a bin size of 0", [](std::string& b) { Put32(b, BinOf("key:Target") + 8, 0); }, u"Target",
-     u"v", Result::kDamaged, "...gives its size as 0x0,"},
+     Result::kDamaged, "...not a whole number of pages"},
+    {"a bin size of 0", [](std::string& b) { Put32(b, BinOf("key:Target") + 8, 0); },
+     Result::kDamaged, "...gives its size as 0x0,"},
     {"a bin that runs past the end of the file",
-     [](std::string& b) { b.resize(Field("list:", 64)); }, u"Target", u"v", Result::kDamaged,
+     [](std::string& b) { b.resize(Field("list:", 64)); }, Result::kDamaged,
      "...past the end of the file"},
-    {"a page where a bin should start and none does",
-     [](std::string& b) { b.replace(BinOf("key:Target"), 4, "hbix"); }, u"Target", u"v",
-     Result::kDamaged, "...and no hive bin starts there"},
     {"a file that ends inside a bin's header",
      [](std::string& b) {
          Put32(b, Field("key:", 0x1C), BinOf("list:") - 4096 + 4);
          b.resize(BinOf("list:") + 8);
      },
-     u"Target", u"v", Result::kDamaged, "hive truncated: it ends at"},
-    {"no bin on the first page", [](std::string& b) { b.replace(4096, 4, "hbix"); }, u"Target",
-     u"v", Result::kDamaged, "hive damaged: no hive bin starts at 0x1000"},
+     Result::kDamaged, "hive truncated: it ends at"},
+    {"no bin on the first page", [](std::string& b) { b.replace(4096, 4, "hbix"); },
+     Result::kDamaged, "hive damaged: no hive bin starts at 0x1000"},
+    {"a page where a bin should start and none does",
+     [](std::string& b) { b.replace(BinOf("key:Target"), 4, "hbix"); }, Result::kDamaged,
+     "...and no hive bin starts there"},
     // Cells.
-    {"no cell (0xffffffff) where one must be",
-     [](std::string& b) { Put32(b, Field("key:", 0x1C), 0xFFFFFFFF); }, u"Target", u"v",
-     Result::kDamaged, "hive damaged: a cell is missing"},
-    {"a cell past the end of the file",
-     [](std::string& b) { Put32(b, Field("key:", 0x1C), 0x7FFFFFF0); }, u"Target", u"v",
-     Result::kDamaged, "hive truncated: cell 0x7ffffff0 lies past the end of the file"},
-    {"a cell in a bin's header",
-     [](std::string& b) { Put32(b, Field("key:", 0x1C), BinOf("key:Target") - 4096 + 8); },
-     u"Target", u"v", Result::kDamaged, "...overlaps a hive bin's header"},
+    {"no cell (0xffffffff) where one must be", Set32("key:", 0x1C, 0xFFFFFFFF), Result::kDamaged,
+     "hive damaged: a cell is missing"},
+    {"a cell past the end of the file", Set32("key:", 0x1C, 0x7FFFFFF0), Result::kDamaged,
+     "hive truncated: cell 0x7ffffff0 lies past the end of the file"},
+    {"a cell in a bin's header", SetRootList([] { return BinOf("key:Target") - 4096 + 8; }),
+     Result::kDamaged, "...overlaps a hive bin's header"},
     {"a cell whose size crosses the end of its bin",
-     [](std::string& b) { Put32(b, Field("key:", 0x1C), BinEnd("key:Target") - 4096 - 2); },
-     u"Target", u"v", Result::kDamaged, "...runs past the end of its hive bin"},
-    {"a cell of size 0", [](std::string& b) { Put32(b, SizeOf("key:Target"), 0); }, u"Target", u"v",
-     Result::kDamaged, "...has a size of 0"},
-    {"a free cell where a key must be",
-     [](std::string& b) { Put32(b, SizeOf("key:Target"), 0 - Get32(b, SizeOf("key:Target"))); },
-     u"Target", u"v", Result::kDamaged, "...is free, where the hive needs one in use"},
-    {"a free cell where a list must be",
-     [](std::string& b) { Put32(b, SizeOf("list:"), 0 - Get32(b, SizeOf("list:"))); }, u"Target",
-     u"v", Result::kDamaged, "...is free, where the hive needs one in use"},
-    {"a free cell where a value must be",
-     [](std::string& b) {
-         Put32(b, SizeOf("value:Target:v"), 0 - Get32(b, SizeOf("value:Target:v")));
-     },
-     u"Target", u"v", Result::kDamaged, "...is free, where the hive needs one in use"},
-    {"a cell size of exactly 0x80000000",
-     [](std::string& b) { Put32(b, SizeOf("key:Target"), 0x80000000); }, u"Target", u"v",
-     Result::kDamaged, "...runs past the end of its hive bin"},
+     SetRootList([] { return BinEnd("key:Target") - 4096 - 2; }), Result::kDamaged,
+     "...runs past the end of its hive bin"},
+    {"a cell of size 0", Set32("key:Target", -4, 0), Result::kDamaged, "...has a size of 0"},
+    {"a free cell where a key must be", SetFree("key:Target"), Result::kDamaged, "...is free"},
+    {"a free cell where a list must be", SetFree("list:"), Result::kDamaged, "...is free"},
+    {"a free cell where a value must be", SetFree("value:Target:v"), Result::kDamaged,
+     "...is free"},
+    {"a cell size of exactly 0x80000000", Set32("key:Target", -4, 0x80000000), Result::kDamaged,
+     "...runs past the end of its hive bin"},
     {"a cell that runs past the end of its bin",
      [](std::string& b) {
          Put32(b, SizeOf("key:Target"),
                static_cast<std::uint32_t>(SizeOf("key:Target") - BinEnd("key:Target") - 8));
      },
-     u"Target", u"v", Result::kDamaged, "...runs past the end of its hive bin"},
-    {"a cell too small for a key",
-     [](std::string& b) { Put32(b, SizeOf("key:Target"), 0xFFFFFFF0); }, u"Target", u"v",
-     Result::kDamaged, "...is too small for what it holds"},
+     Result::kDamaged, "...runs past the end of its hive bin"},
+    {"a cell too small for a key", Set32("key:Target", -4, 0xFFFFFFF0), Result::kDamaged,
+     "...is too small for what it holds"},
     // Keys.
     {"a subkey entry that names no key",
      [](std::string& b) { Repoint(b, "list:", "key:Target", Cell("segment1:Target:big")); },
-     u"Target", u"v", Result::kDamaged, "...should hold a key and does not"},
-    {"a key name longer than its cell",
-     [](std::string& b) { Put16(b, Field("key:Target", 0x48), 4096); }, u"Target", u"v",
-     Result::kDamaged, "...holds a key name longer than itself"},
-    {"a UTF-16 key name of odd length",
-     [](std::string& b) { Put16(b, Field("key:Wide", 0x48), 7); }, u"Wide", u"wide",
-     Result::kDamaged, "...holds a UTF-16 key name of odd length"},
+     Result::kDamaged, "...should hold a key and does not"},
+    {"a key name longer than its cell", Set16("key:Target", 0x48, 4096), Result::kDamaged,
+     "...holds a key name longer than itself"},
+    {"a UTF-16 key name of odd length", Set16("key:Wide", 0x48, 7), Result::kDamaged,
+     "...holds a UTF-16 key name of odd length", u"Wide", u"wide"},
     // Subkey lists.
-    {"a subkey list that is none", [](std::string& b) { b.replace(Field("list:", 0), 2, "zz"); },
-     u"Target", u"v", Result::kDamaged, "...should hold a subkey list and does not"},
-    {"a list count larger than its cell",
-     [](std::string& b) { Put16(b, Field("list:", 2), 0xFFFF); }, u"Target", u"v", Result::kDamaged,
+    {"a subkey list that is none", Set16("list:", 0, 0x7A7A), Result::kDamaged,
+     "...should hold a subkey list and does not"},
+    {"a list count larger than its cell", Set16("list:", 2, 0xFFFF), Result::kDamaged,
      "...lists more subkeys than it holds"},
-    {"a key count that its list does not hold",
-     [](std::string& b) { Put32(b, Field("key:", 0x14), 6); }, u"Target", u"v", Result::kDamaged,
+    {"a key count that its list does not hold", Set32("key:", 0x14, 6), Result::kDamaged,
      "...counts 6 subkeys, its lists hold 5"},
-    {"a key count that the leaves of its index do not hold",
-     [](std::string& b) { Put32(b, Field("key:Index", 0x14), 101); }, u"Index\\Item05", u"",
-     Result::kDamaged, "...counts 101 subkeys, its lists hold 100"},
-    {"an index that lists itself",
-     [](std::string& b) { Put32(b, Field("list:Index", 4), Cell("list:Index")); }, u"Index\\Item05",
-     u"", Result::kDamaged, "...is an index that lists itself"},
-    {"an index within an index",
-     [](std::string& b) { Put32(b, Field("list:Index", 4), Cell("list:Index2")); },
-     u"Index\\Item05", u"", Result::kDamaged, "...is an index that lists another index"},
+    {"a key count that the leaves of its index do not hold", Set32("key:Index", 0x14, 101),
+     Result::kDamaged, "...counts 101 subkeys, its lists hold 100", u"Index\\Item05", u""},
+    {"an index that lists itself", SetCell("list:Index", 4, "list:Index"), Result::kDamaged,
+     "...is an index that lists itself", u"Index\\Item05", u""},
+    {"an index within an index", SetCell("list:Index", 4, "list:Index2"), Result::kDamaged,
+     "...is an index that lists another index", u"Index\\Item05", u""},
     {"an index of one leaf over and over, more subkeys than the file has room for",
      [](std::string& b) {
          ListInSegment(b, "ri", 4000, Get32(b, Field("list:Index", 4)));
          Put32(b, Field("key:Index", 0x1C), Cell("segment0:Target:big"));
          Put32(b, Field("key:Index", 0x14), 4000 * 50);
      },
-     u"Index\\Item05", u"", Result::kDamaged, "...list more subkeys than the file has room for"},
+     Result::kDamaged, "...list more subkeys than the file has room for", u"Index\\Item05", u""},
     {"a subkey that is the key itself",
      [](std::string& b) { Repoint(b, "list:Sub", "key:Sub\\Child", Cell("key:Sub"), u"Sub"); },
-     u"Sub\\Sub", u"", Result::kDamaged, "...the keys lead round in a loop"},
+     Result::kDamaged, "...the keys lead round in a loop", u"Sub\\Sub", u""},
     {"a subkey that leads back to a key above it",
      [](std::string& b) {
          Repoint(b, "list:Sub\\Child", "key:Sub\\Child\\Leaf", Cell("key:Sub"), u"Sub");
      },
-     u"Sub\\Child\\Sub\\Child", u"", Result::kDamaged, "...the keys lead round in a loop"},
+     Result::kDamaged, "...the keys lead round in a loop", u"Sub\\Child\\Sub\\Child", u""},
     // Values.
-    {"a value count larger than its list",
-     [](std::string& b) { Put32(b, Field("key:Target", 0x24), 1000); }, u"Target", u"v",
-     Result::kDamaged, "...counts 1000 values, more than its value list at"},
+    {"a value count larger than its list", Set32("key:Target", 0x24, 1000), Result::kDamaged,
+     "...counts 1000 values, more than its value list at"},
     {"a list of one value over and over, more values than the file has room for",
      [](std::string& b) {
          ListInSegment(b, "", 4000, Cell("value:Target:inline"));
          Put32(b, Field("key:Target", 0x28), Cell("segment0:Target:big"));
          Put32(b, Field("key:Target", 0x24), 4000);
      },
-     u"Target", u"v", Result::kDamaged, "...counts 4000 values, more than the file has room for"},
+     Result::kDamaged, "...counts 4000 values, more than the file has room for"},
     {"a value entry that names no value",
      [](std::string& b) { Repoint(b, "values:Target", "value:Target:v", Cell("key:Target")); },
-     u"Target", u"v", Result::kDamaged, "...should hold a value and does not"},
-    {"a value name longer than its cell",
-     [](std::string& b) { Put16(b, Field("value:Target:v", 2), 4096); }, u"Target", u"v",
-     Result::kDamaged, "...holds a value name longer than itself"},
-    {"a UTF-16 value name of odd length",
-     [](std::string& b) { Put16(b, Field("value:Wide:wide", 2), 7); }, u"Wide", u"wide",
-     Result::kDamaged, "...holds a UTF-16 value name of odd length"},
+     Result::kDamaged, "...should hold a value and does not"},
+    {"a value name longer than its cell", Set16("value:Target:v", 2, 4096), Result::kDamaged,
+     "...holds a value name longer than itself"},
+    {"a UTF-16 value name of odd length", Set16("value:Wide:wide", 2, 7), Result::kDamaged,
+     "...holds a UTF-16 value name of odd length", u"Wide", u"wide"},
     {"more than four bytes of data held in place of their offset",
-     [](std::string& b) { Put32(b, Field("value:Target:inline", 4), 0x80000005); }, u"Target",
-     u"inline", Result::kDamaged, "...claims 5 bytes held in place of their offset"},
-    {"a data cell shorter than its value",
-     [](std::string& b) { Put32(b, Field("value:Target:v", 4), 1000); }, u"Target", u"v",
-     Result::kDamaged, "...is shorter than its value"},
+     Set32("value:Target:inline", 4, 0x80000005), Result::kDamaged,
+     "...claims 5 bytes held in place of their offset", u"Target", u"inline"},
+    {"a data cell shorter than its value", Set32("value:Target:v", 4, 1000), Result::kDamaged,
+     "...is shorter than its value"},
     // Big values, read 16 bytes at a time below: their answer may not hang on the limit.
-    {"a big value with too few segments for its size",
-     [](std::string& b) { Put16(b, Field("data:Target:big", 2), 2); }, u"Target", u"big",
-     Result::kDamaged, "...has 2 segments, too few for 40000 bytes"},
-    {"a big value with more segments than its list holds",
-     [](std::string& b) { Put16(b, Field("data:Target:big", 2), 1000); }, u"Target", u"big",
-     Result::kDamaged, "...lists 1000 segments, more than its segment list at"},
-    {"a last segment too small for its part",
-     [](std::string& b) { Put32(b, SizeOf("segment2:Target:big"), 0xFFFFFFF0); }, u"Target", u"big",
-     Result::kDamaged, "...is too small for what it holds"},
+    {"a big value with too few segments for its size", Set16("data:Target:big", 2, 2),
+     Result::kDamaged, "...has 2 segments, too few for 40000 bytes", u"Target", u"big"},
+    {"a big value with more segments than its list holds", Set16("data:Target:big", 2, 1000),
+     Result::kDamaged, "...lists 1000 segments, more than its segment list at", u"Target", u"big"},
+    {"a last segment too small for its part", Set32("segment2:Target:big", -4, 0xFFFFFFF0),
+     Result::kDamaged, "...is too small for what it holds", u"Target", u"big"},
     // What is no damage, or no damage of the answer.
-    {"a key that counts no subkeys has none, whatever its list says",
-     [](std::string& b) { Put32(b, Field("key:Sub", 0x14), 0); }, u"Sub\\Child", u"",
-     Result::kMissing, ""},
+    {"a key that counts no subkeys has none, whatever its list says", Set32("key:Sub", 0x14, 0),
+     Result::kMissing, "", u"Sub\\Child", u""},
     {"a damaged entry with another name's hash is never read",
-     [](std::string& b) { Repoint(b, "list:", "key:Index", 0x7FFFFFF0); }, u"Nothere", u"",
-     Result::kMissing, ""},
+     [](std::string& b) { Repoint(b, "list:", "key:Index", 0x7FFFFFF0); }, Result::kMissing, "",
+     u"Nothere"},
     {"a damaged entry before what is found is not the answer",
-     [](std::string& b) { Repoint(b, "list:", "key:Index", 0x7FFFFFF0, u"Target"); }, u"Target",
-     u"v", Result::kFound, ""},
+     [](std::string& b) { Repoint(b, "list:", "key:Index", 0x7FFFFFF0, u"Target"); },
+     Result::kFound, ""},
     {"a damaged value before the one found is not the answer",
      [](std::string& b) { Repoint(b, "values:Target", "value:Target:inline", 0x7FFFFFF0); },
-     u"Target", u"big", Result::kFound, ""},
+     Result::kFound, "", u"Target", u"big"},
 };
 
 } // namespace
