@@ -96,17 +96,26 @@ bool Hive::FindBin(std::uint64_t at, Bin& bin) {
     if (above == pages_.begin() || std::prev(above)->second.last < page) {
         const std::uint32_t lowest =
             above == pages_.begin() ? 1 : std::prev(above)->second.last + 1;
-        std::uint32_t start = page;
-        std::array<unsigned char, 12> header{};
-        for (;; --start) {
-            if (!Read(start * kPage, header.data(), header.size())) {
+        // One page at first, as the bin of most cells starts on theirs; then, while none starts
+        // one, more pages a read (each page is still read once), for bins of many pages.
+        std::uint32_t top = page;
+        std::string bytes;
+        bool found = false;
+        for (std::uint32_t batch = 1; !found; batch = std::min(2 * batch, kScanPages)) {
+            const std::uint32_t bottom = top - std::min(batch, top - lowest + 1) + 1;
+            bytes.resize((top - bottom) * kPage + 12);
+            if (!Read(bottom * kPage, bytes.data(), bytes.size())) {
                 return false;
             }
-            if (std::memcmp(header.data(), "hbin", 4) == 0) {
-                pages_[start] = KnownPages{page, true, U32(&header[4]), U32(&header[8])};
-                break;
+            for (std::uint32_t tried = top + 1; !found && tried-- > bottom;) {
+                const auto* header =
+                    reinterpret_cast<const unsigned char*>(&bytes[(tried - bottom) * kPage]);
+                found = std::memcmp(header, "hbin", 4) == 0;
+                if (found) {
+                    pages_[tried] = KnownPages{page, true, U32(header + 4), U32(header + 8)};
+                }
             }
-            if (start == lowest) {
+            if (!found && bottom == lowest) {
                 if (lowest == 1) {
                     pages_[1] = KnownPages{page, false, 0, 0};
                 } else {
@@ -114,6 +123,7 @@ bool Hive::FindBin(std::uint64_t at, Bin& bin) {
                 }
                 break;
             }
+            top = bottom - 1;
         }
         above = pages_.upper_bound(page);
     }

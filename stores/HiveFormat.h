@@ -13,6 +13,8 @@ inline constexpr std::uint64_t kBaseBlock =
     4096;                                    // the hive bins start after it; cells count from there
 inline constexpr std::uint64_t kPage = 4096; // hive bins start and end on these boundaries
 inline constexpr std::uint64_t kBinHeader = 32;
+// The most pages one read tries when looking back for the start of a bin.
+inline constexpr std::uint32_t kScanPages = 16;
 inline constexpr HiveCell kNone = 0xFFFFFFFF;
 // Values longer than this sit in db records, in segments of this many bytes each.
 inline constexpr std::uint32_t kBigDataSegment = 16344;

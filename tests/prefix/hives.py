@@ -174,8 +174,9 @@ def lh_hash(name):
     return h
 
 
-def hive(root, minor=5, sequence=(7, 7), one_bin=False, tweak=None, writer=None):
-    """The file's bytes. `tweak(writer)` may add and patch cells once the keys are written."""
+def hive(root, minor=5, sequence=(7, 7), one_bin=False, tweak=None, writer=None, pad_to=0):
+    """The file's bytes. `tweak(writer)` may add and patch cells once the keys are written;
+    bins of free space follow them up to `pad_to` bytes."""
     w = writer or Writer(one_bin)
     descriptor = struct.pack("<BBHIIII", 1, 0, 0x8004, 0, 0, 0, 0)
     security = w.cell(b"sk" + struct.pack("<HIIII", 0, 0, 0, 1 << 20, len(descriptor)) + descriptor)
@@ -184,6 +185,10 @@ def hive(root, minor=5, sequence=(7, 7), one_bin=False, tweak=None, writer=None)
     if tweak:
         tweak(w)
     w.close_bin()
+    while len(w.data) < pad_to:
+        size = min(1 << 20, (pad_to - len(w.data) + 4095) // 4096 * 4096)
+        w.data += b"hbin" + struct.pack("<III", len(w.data) - 4096, size, 0) + bytes(16)
+        w.free(size - 32)
     base = bytearray(4096)
     struct.pack_into("<4sIIQIIIIII", base, 0, b"regf", sequence[0], sequence[1], 0, 1, minor, 0, 1,
                      top, len(w.data) - 4096)
@@ -302,18 +307,24 @@ def game_tree(crowd=(), spread=0, codkey=sz("ABCD-EFGH-IJKL-MNOP-QRST")):
         Key("Activision", keys=[Key(n) for n in crowd] + [game], spread=spread)])])
 
 
-def crowded(entries, spread):
-    """A valid hive in one bin: Activision lists `entries` subkeys, all with the lh hash of the
-    game's key, each `spread` bytes after the last; the game's key is the last of them."""
-    return hive(game_tree(colliding_names(GAME_KEY, entries - 1), spread), one_bin=True)
+def crowded(entries, spread, pad_to=0):
+    """A valid hive whose first bin holds every key: Activision lists `entries` subkeys, all with
+    the lh hash of the game's key, each `spread` bytes after the last; the game's key is the last
+    of them. Bins of free space follow up to `pad_to` bytes."""
+    return hive(game_tree(colliding_names(GAME_KEY, entries - 1), spread), one_bin=True,
+                pad_to=pad_to)
 
 
 def hostile(kind, out):
-    """SOFTWARE hives crafted against the reader, each in one bin. crowded is valid (160 MB);
-    the others are damaged: an index of 65,535 damaged entries or of itself (64 MB each), 65,535
-    indexes nested, an index of one leaf 65,535 times (each of 65,535 entries with the key's hash),
-    and counts far larger than their cells (of a list, of values, of a big value's segments)."""
+    """SOFTWARE hives crafted against the reader, each with the game's key path. Valid: crowded,
+    65,535 subkeys with the lh hash of the game's key (the game's key last) in a first bin of 16
+    MB, in a 160 MB file; and the same in one bin of 160 MB. Damaged: an index of 65,535 entries
+    naming cells in 64 MB of free space, or itself; 65,535 indexes nested; an index of one leaf
+    65,535 times (each of 65,535 entries with the key's hash); and counts far larger than their
+    cells (of a list, of values, of a big value's segments)."""
     if kind == "crowded":
+        data = crowded(65535, 144, pad_to=160 << 20)
+    elif kind == "crowded-one-bin":
         data = crowded(65535, 2344)
     else:
         codkey = bytes(20000) if kind == "count-segments" else sz("ABCD-EFGH-IJKL-MNOP-QRST")
@@ -328,14 +339,15 @@ def hostile(kind, out):
                 w.patch(activision, "<I", cell, at=0x1C)
 
             if kind in ("index-of-damaged", "index-of-itself"):
-                hole = len(w.data) - 4096
-                w.free(64 << 20)
+                # The index first, then the free space its entries name.
                 at = len(w.data) - 4096
+                hole = at + (8 + 4 * 65535 + 7) // 8 * 8
                 if kind == "index-of-damaged":
                     entries = [hole + 8 + i * 1024 for i in range(65535)]
                 else:
                     entries = [at] * 65535
                 subkeys(65535, w.cell(b"ri" + struct.pack("<H65535I", 65535, *entries)))
+                w.free(64 << 20)
             elif kind == "index-nested":
                 first = len(w.data) - 4096
                 for i in range(65535):
