@@ -44,8 +44,8 @@ std::optional<Hive> Hive::Open(const ByteSource& file, std::string& problem, con
     }
     hive.root_ = U32(&head[0x24]);
     hive.dirty_ = U32(&head[0x04]) != U32(&head[0x08]);
-    // Some writers get the declared size of the hive bins wrong (samba's is short), so it bounds
-    // nothing: the bins themselves say where they end, and the file's size where it ends.
+    // Some writers get the declared size of the hive bins wrong (samba counts the base block in
+    // it), so it bounds nothing: the bins say where they end, and the file's size where it ends.
     hive.cutShort_ = kBaseBlock + U32(&head[0x28]) > hive.fileSize_;
     hive.bigData_ = minor >= 4;
     return hive;
