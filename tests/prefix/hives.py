@@ -37,7 +37,7 @@ def sz(text):
 
 class Key:
     """`wide` stores the key's name and its values' names in UTF-16; `spread` puts a free cell of
-    that many bytes before each of its subkeys."""
+    that many bytes before each of its subkeys, which it writes in a shuffled order."""
 
     def __init__(self, name, values=(), keys=(), kind="lh", wide=False, spread=0):
         self.name, self.values, self.keys = name, list(values), list(keys)
@@ -120,10 +120,14 @@ class Writer:
         nk = self.cell(bytes(0x4C) + name)
         self.named["key:" + at] = nk
         children = sorted(key.keys, key=lambda k: upcase(k.name))
-        offsets = []
-        for k in children:
+        offsets = [0] * len(children)
+        order = list(range(len(children)))
+        if key.spread:
+            random.Random(7).shuffle(order)  # in the bin in another order than in the list
+        for i in order:
             self.free(key.spread)
-            offsets.append(self.key(k, nk, security, minor, at=at + "\\" + k.name if at else k.name))
+            offsets[i] = self.key(children[i], nk, security, minor,
+                                  at=at + "\\" + children[i].name if at else children[i].name)
         subkeys = 0xFFFFFFFF
         if offsets:
             subkeys = self.subkey_list(key.kind, children, offsets)
@@ -231,7 +235,8 @@ def fixtures(out):
         "software.hiv": hive(root),
         "old-format.hiv": hive(software([("Values", [("big", REG_BINARY, big)])]), minor=3),
         "dirty.hiv": hive(software(), sequence=(8, 7)),
-        # 999 names with the lh hash of the game's key, in one bin, a page apart, then the key.
+        # 999 names with the lh hash of the game's key, then the key: a page apart in one bin,
+        # in a shuffled order.
         "crowded.hiv": crowded(1000, 4000),
     }
     checks, cells = checks_hive()
@@ -309,8 +314,8 @@ def game_tree(crowd=(), spread=0, codkey=sz("ABCD-EFGH-IJKL-MNOP-QRST")):
 
 def crowded(entries, spread, pad_to=0):
     """A valid hive whose first bin holds every key: Activision lists `entries` subkeys, all with
-    the lh hash of the game's key, each `spread` bytes after the last; the game's key is the last
-    of them. Bins of free space follow up to `pad_to` bytes."""
+    the lh hash of the game's key, the game's key last, each `spread` bytes apart in the bin in a
+    shuffled order. Bins of free space follow up to `pad_to` bytes."""
     return hive(game_tree(colliding_names(GAME_KEY, entries - 1), spread), one_bin=True,
                 pad_to=pad_to)
 
