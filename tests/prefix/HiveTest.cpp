@@ -558,8 +558,8 @@ TEST(HiveBadInput, SurvivesEveryFlippedBitOfASmallHive) {
 
 TEST(HiveWork, FindsTheLastOfACrowdedListReadingEachPageOnce) {
     // 1,000 subkeys with the lh hash of the one sought, the one sought last, a page apart in one
-    // bin in a shuffled order. Learning the bin of each page costs one read of it over the hive's life; each entry
-    // costs one read of its key; nothing else grows with the list.
+    // bin in a shuffled order. Learning the bin of each page costs one read of it over the hive's
+    // life; each entry costs one read of its key; nothing else grows with the list.
     const std::string bytes = Fixture("crowded.hiv");
     const std::size_t pages = bytes.size() / 4096;
     CountingSource source(bytes);
