@@ -4,9 +4,10 @@
 //
 // Every offset, count and length comes from the file, so what a lookup costs is bounded by what
 // it passes through, whatever the file holds: a few reads for each cell on its path and for each
-// entry of the lists it searches, none larger than 64 KiB or the value asked for. Learning which
-// hive bin holds a page costs at most one read of each page over the life of the object, which
-// remembers what it learnt (one entry per bin header read, never a map of the whole file).
+// entry of the lists it searches, none larger than 64 KiB, twice the name sought or the part of
+// a value asked for. Learning which hive bin holds a page costs at most one read of each page
+// over the life of the object, which remembers what it learnt (one entry per bin header read,
+// never a map of the whole file).
 #pragma once
 
 #include "stores/ByteSource.h"
