@@ -1,3 +1,4 @@
+// The hive's base block, its bins and its cells: where a cell lies, and whether it may be read.
 #include "stores/Hive.h"
 
 #include "stores/HiveFormat.h"
@@ -5,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <iterator>
 #include <utility>
 
 namespace stores {
@@ -16,9 +18,8 @@ const NameFold Hive::kLatinLetters;
 std::optional<Hive> Hive::Open(const ByteSource& file, std::string& problem, const NameFold& fold) {
     Hive hive(file, fold);
     hive.fileSize_ = file.Size();
-    hive.Begin();
     std::array<unsigned char, 0x30> head{};
-    if (hive.fileSize_ < head.size() || !hive.Read(0, head.data(), head.size())) {
+    if (!hive.Read(0, head.data(), head.size())) {
         problem = hive.fileSize_ < head.size() ? "not a registry hive (too short)"
                                                : "cannot read the hive's header";
         return std::nullopt;
@@ -37,33 +38,20 @@ std::optional<Hive> Hive::Open(const ByteSource& file, std::string& problem, con
         problem = "a transaction log, not a hive";
         return std::nullopt;
     }
-    // Some writers get the base block's size of the hive bins wrong: the file's own size is what
-    // bounds every offset, so a hive cut short is found where a cell runs past its end.
     if (hive.fileSize_ <= kBaseBlock) {
         problem = "hive truncated: it holds no hive bin";
         return std::nullopt;
     }
     hive.root_ = U32(&head[0x24]);
     hive.dirty_ = U32(&head[0x04]) != U32(&head[0x08]);
-    hive.cutShort_ = hive.fileSize_ < kBaseBlock + U32(&head[0x28]);
+    // Some writers get the declared size of the hive bins wrong (samba counts the base block in
+    // it), so it bounds nothing: the bins say where they end, and the file's size where it ends.
+    hive.cutShort_ = kBaseBlock + U32(&head[0x28]) > hive.fileSize_;
     hive.bigData_ = minor >= 4;
     return hive;
 }
 
-void Hive::Begin() {
-    problem_.clear();
-    // A lookup reads each cell it needs once; twice the file is reached only by a loop.
-    budget_ = 2 * fileSize_ + kSlice;
-}
-
-// Damage passed on the way to what was found is no answer's reason.
-Hive::Result Hive::Settle(Result result) {
-    if (result != Result::kDamaged) {
-        problem_.clear();
-    }
-    return result;
-}
-
+// The first damage met is the one named: what follows from it would only repeat it.
 Hive::Result Hive::Fail(std::string reason) {
     if (problem_.empty()) {
         problem_ = std::move(reason);
@@ -71,13 +59,16 @@ Hive::Result Hive::Fail(std::string reason) {
     return Result::kDamaged;
 }
 
-bool Hive::Read(std::uint64_t at, void* into, std::size_t size) {
-    if (size > budget_) {
-        budget_ = 0;
-        Fail("the hive's lists lead round in a loop");
-        return false;
+// A search may pass damaged entries before it finds what it seeks, as Windows, repairing the
+// hive as it loads it, would drop them and keep the rest: only a damaged answer keeps a reason.
+Hive::Result Hive::ClearProblemUnlessDamaged(Result result) {
+    if (result != Result::kDamaged) {
+        problem_.clear();
     }
-    budget_ -= size;
+    return result;
+}
+
+bool Hive::Read(std::uint64_t at, void* into, std::size_t size) {
     if (at > fileSize_ || size > fileSize_ - at) {
         Fail("hive truncated: it ends at " + Hex(fileSize_) + ", before " + Hex(at + size));
         return false;
@@ -96,48 +87,85 @@ bool Hive::Read(std::uint64_t at, void* into, std::size_t size) {
 }
 
 // The bin that holds a cell is the nearest one starting at or before it: bins start on page
-// boundaries, so the pages are tried backwards until one begins with a bin header.
+// boundaries, so the pages are tried backwards until one begins with a bin header. Each page
+// tried is remembered with the bin found below it, so that no page is read twice for this,
+// whichever order the lookups come in, and the answer for a page never depends on that order.
 bool Hive::FindBin(std::uint64_t at, Bin& bin) {
-    const std::uint64_t page = at - at % kPage;
-    std::array<unsigned char, 12> header{};
-    for (const Bin& known : bins_) {
-        // What the search cost is charged again, so that a call's answer never depends on what
-        // the calls before it found.
-        if (known.page == page && known.cost <= budget_) {
-            budget_ -= known.cost;
-            bin = known;
-            return true;
+    const auto page = static_cast<std::uint32_t>(at / kPage);
+    auto above = pages_.upper_bound(page);
+    if (above == pages_.begin() || std::prev(above)->second.last < page) {
+        const std::uint32_t lowest =
+            above == pages_.begin() ? 1 : std::prev(above)->second.last + 1;
+        // One page at first, as the bin of most cells starts on theirs; then, while none starts
+        // one, more pages a read (each page is still read once), for bins of many pages.
+        std::uint32_t top = page;
+        std::string bytes;
+        bool found = false;
+        for (std::uint32_t batch = 1; !found; batch = std::min(2 * batch, kScanPages)) {
+            const std::uint32_t bottom = top - std::min(batch, top - lowest + 1) + 1;
+            bytes.resize((top - bottom) * kPage + 12);
+            if (!Read(bottom * kPage, bytes.data(), bytes.size())) {
+                return false;
+            }
+            for (std::uint32_t tried = top + 1; !found && tried-- > bottom;) {
+                const auto* header =
+                    reinterpret_cast<const unsigned char*>(&bytes[(tried - bottom) * kPage]);
+                found = std::memcmp(header, "hbin", 4) == 0;
+                if (found) {
+                    pages_[tried] = KnownPages{page, true, U32(header + 4), U32(header + 8)};
+                }
+            }
+            if (!found && bottom == lowest) {
+                if (lowest == 1) {
+                    pages_[1] = KnownPages{page, false, 0, 0};
+                } else {
+                    std::prev(above)->second.last = page;
+                }
+                break;
+            }
+            top = bottom - 1;
         }
+        above = pages_.upper_bound(page);
     }
-    for (std::uint64_t steps = 0, start = page; steps < kMaxBinPages && start >= kBaseBlock;
-         ++steps, start -= kPage) {
-        if (!Read(start, header.data(), header.size())) {
-            return false;
-        }
-        if (std::memcmp(header.data(), "hbin", 4) != 0) {
-            continue;
-        }
-        const std::uint32_t size = U32(&header[8]);
-        if (U32(&header[4]) != start - kBaseBlock || size == 0 || size % kPage != 0) {
-            Fail("hive damaged: the hive bin at " + Hex(start) + " has a bad header");
-            return false;
-        }
-        bin = Bin{page, start, start + size, (steps + 1) * header.size()};
-        if (bins_.size() == kBinsRemembered) {
-            bins_.erase(bins_.begin());
-        }
-        bins_.push_back(bin);
-        return true;
+    const std::uint64_t start = std::uint64_t{std::prev(above)->first} * kPage;
+    const KnownPages& known = std::prev(above)->second;
+    const auto refuse = [this](std::string reason) {
+        Fail(std::move(reason));
+        return false;
+    };
+    if (!known.header) {
+        return refuse("hive damaged: no hive bin starts at " + Hex(kBaseBlock));
     }
-    if (problem_.empty()) {
-        Fail("hive damaged: no hive bin holds the cell at " + Hex(at));
+    const std::string where = "the hive bin at " + Hex(start);
+    if (known.offset != start - kBaseBlock) {
+        return refuse("hive damaged: " + where + " gives its offset as " + Hex(known.offset));
     }
-    return false;
+    if (known.size == 0 || known.size % kPage != 0) {
+        return refuse("hive damaged: " + where + " gives its size as " + Hex(known.size) +
+                      ", not a whole number of pages");
+    }
+    bin = Bin{start, start + known.size};
+    if (bin.end > fileSize_) {
+        return refuse("hive truncated: " + where + " ends at " + Hex(bin.end) +
+                      ", past the end of the file at " + Hex(fileSize_));
+    }
+    if (at >= bin.end) {
+        return refuse("hive damaged: " + where + " ends at " + Hex(bin.end) +
+                      " and no hive bin starts there");
+    }
+    return true;
 }
 
-bool Hive::CellAt(HiveCell cell, std::size_t atLeast, Span& span) {
+// Checks that `cell` is an allocated cell of at least `need` bytes inside one hive bin, and reads
+// its first bytes, up to `want`, in the same read as its size.
+bool Hive::ReadCell(HiveCell cell, std::uint64_t need, std::size_t want, Span& span,
+                    std::string& bytes) {
     const std::uint64_t at = kBaseBlock + cell;
-    if (cell == kNone || at + 4 > fileSize_) {
+    if (cell == kNone) {
+        Fail("hive damaged: a cell is missing (its offset is " + Hex(kNone) + ")");
+        return false;
+    }
+    if (at + 4 > fileSize_) {
         Fail("hive truncated: " + CellProblem(cell, "lies past the end of the file"));
         return false;
     }
@@ -145,16 +173,31 @@ bool Hive::CellAt(HiveCell cell, std::size_t atLeast, Span& span) {
     if (!FindBin(at, bin)) {
         return false;
     }
-    std::array<unsigned char, 4> size{};
-    if (at < bin.start + kBinHeader || !Read(at, size.data(), size.size())) {
+    if (at < bin.start + kBinHeader) {
         Fail("hive damaged: " + CellProblem(cell, "overlaps a hive bin's header"));
         return false;
     }
-    // Allocated cells carry their size negated; a free one still has its bytes where they were.
-    const auto signedSize = static_cast<std::int32_t>(U32(size.data()));
-    const std::uint64_t total = signedSize < 0 ? 0 - static_cast<std::int64_t>(signedSize)
-                                               : static_cast<std::uint64_t>(signedSize);
-    if (total < 4 + static_cast<std::uint64_t>(atLeast)) {
+    if (bin.end - at < 4) {
+        Fail("hive damaged: " + CellProblem(cell, "runs past the end of its hive bin"));
+        return false;
+    }
+    bytes.resize(static_cast<std::size_t>(std::min<std::uint64_t>(4 + want, bin.end - at)));
+    if (!Read(at, bytes.data(), bytes.size())) {
+        return false;
+    }
+    // Allocated cells carry their size negated; a free one is no key, list or value of the hive.
+    const auto stored =
+        static_cast<std::int32_t>(U32(reinterpret_cast<unsigned char*>(bytes.data())));
+    if (stored == 0) {
+        Fail("hive damaged: " + CellProblem(cell, "has a size of 0"));
+        return false;
+    }
+    if (stored > 0) {
+        Fail("hive damaged: " + CellProblem(cell, "is free, where the hive needs one in use"));
+        return false;
+    }
+    const std::uint64_t total = 0 - static_cast<std::int64_t>(stored);
+    if (total < 4 + need) {
         Fail("hive damaged: " + CellProblem(cell, "is too small for what it holds"));
         return false;
     }
@@ -162,20 +205,19 @@ bool Hive::CellAt(HiveCell cell, std::size_t atLeast, Span& span) {
         Fail("hive damaged: " + CellProblem(cell, "runs past the end of its hive bin"));
         return false;
     }
-    if (at + total > fileSize_) {
-        Fail("hive truncated: " + CellProblem(cell, "runs past the end of the file"));
-        return false;
-    }
     span = Span{at + 4, static_cast<std::uint32_t>(total - 4)};
+    bytes.erase(0, 4);
+    bytes.resize(std::min<std::size_t>(bytes.size(), span.size));
     return true;
 }
 
-bool Hive::ReadKey(HiveCell cell, Key& key) {
+bool Hive::ReadKey(HiveCell cell, std::size_t nameLimit, Key& key) {
     Span span;
-    std::array<unsigned char, kKeyFixed> fixed{};
-    if (!CellAt(cell, fixed.size(), span) || !Read(span.at, fixed.data(), fixed.size())) {
+    std::string bytes;
+    if (!ReadCell(cell, kKeyFixed, kKeyFixed + nameLimit, span, bytes)) {
         return false;
     }
+    const auto* fixed = reinterpret_cast<const unsigned char*>(bytes.data());
     if (fixed[0] != 'n' || fixed[1] != 'k') {
         Fail("hive damaged: " + CellProblem(cell, "should hold a key and does not"));
         return false;
@@ -185,24 +227,27 @@ bool Hive::ReadKey(HiveCell cell, Key& key) {
     key.subkeyList = U32(&fixed[0x1C]);
     key.values = U32(&fixed[0x24]);
     key.valueList = U32(&fixed[0x28]);
-    key.nameAt = span.at + kKeyFixed;
     key.nameBytes = U16(&fixed[0x48]);
     if (kKeyFixed + key.nameBytes > span.size) {
         Fail("hive damaged: " + CellProblem(cell, "holds a key name longer than itself"));
         return false;
     }
+    if ((key.flags & kKeyLatin1Name) == 0 && key.nameBytes % 2 != 0) {
+        Fail("hive damaged: " + CellProblem(cell, "holds a UTF-16 key name of odd length"));
+        return false;
+    }
+    key.name.clear();
+    if (key.nameBytes <= nameLimit) {
+        key.name = bytes.substr(kKeyFixed, key.nameBytes);
+    }
     return true;
 }
 
-bool Hive::NameMatches(std::uint64_t at, std::size_t bytes, bool latin1, std::u16string_view name,
-                       bool& equal) {
-    equal = false;
-    // Names of another length are told apart without reading them.
-    if ((latin1 ? bytes : bytes / 2) != name.size() || (!latin1 && bytes % 2 != 0)) {
-        return true;
-    }
-    std::string stored(bytes, '\0');
-    if (!Read(at, stored.data(), stored.size())) {
+// Names of another length are told apart by their length alone; the caller has read the bytes
+// of those as long as the one sought.
+bool Hive::SameName(std::size_t bytes, const std::string& stored, bool latin1,
+                    std::u16string_view name) const {
+    if ((latin1 ? bytes : bytes / 2) != name.size() || stored.size() != bytes) {
         return false;
     }
     const auto* units = reinterpret_cast<const unsigned char*>(stored.data());
@@ -210,23 +255,10 @@ bool Hive::NameMatches(std::uint64_t at, std::size_t bytes, bool latin1, std::u1
         const char16_t unit =
             latin1 ? char16_t{units[i]} : static_cast<char16_t>(U16(&units[2 * i]));
         if (unit != name[i] && fold_->Fold(unit) != fold_->Fold(name[i])) {
-            return true;
+            return false;
         }
     }
-    equal = true;
     return true;
-}
-
-// A call's start: the key's subkey list or value list, and how many it lists; missing when none.
-Hive::Result Hive::ListOf(HiveCell key, bool values, HiveCell& list, std::uint32_t& count) {
-    Begin();
-    Key facts;
-    if (!ReadKey(key, facts)) {
-        return Result::kDamaged;
-    }
-    list = values ? facts.valueList : facts.subkeyList;
-    count = values ? facts.values : facts.subkeys;
-    return count == 0 || list == kNone ? Result::kMissing : Result::kFound;
 }
 
 } // namespace stores

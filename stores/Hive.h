@@ -1,8 +1,13 @@
 // Reads a Windows registry hive file ("regf": SOFTWARE, SYSTEM, UsrClass.dat) the way one lookup
 // in it needs, never the whole file: the base block at open, then only the cells on the way from
-// a key to one subkey or one value. Every offset and length comes from the file, so each is
-// checked against the file's real size and against the hive bin that holds the cell before it is
-// used, and the work of one call is bounded by the size of the file.
+// a key to one subkey or one value, each checked as Windows checks it when it loads the hive.
+//
+// Every offset, count and length comes from the file, so what a lookup costs is bounded by what
+// it passes through, whatever the file holds: a few reads for each cell on its path and for each
+// entry of the lists it searches, none larger than 64 KiB, twice the name sought or the part of
+// a value asked for. Learning which hive bin holds a page costs at most one read of each page
+// over the life of the object, which remembers what it learnt (one entry per bin header read,
+// never a map of the whole file).
 #pragma once
 
 #include "stores/ByteSource.h"
@@ -10,10 +15,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 namespace stores {
@@ -39,24 +44,34 @@ class Hive {
     // Windows was stopped while the hive was being written: its last changes may sit in the
     // .LOG1/.LOG2 files beside it, not in the hive.
     bool Dirty() const { return dirty_; }
-    // The file ends before the hive bins its base block declares: a copy or a disk that failed.
+    // The file ends before the hive bins its base block declares (a copy cut short). The bins it
+    // does hold are read all the same; a cell in the missing part is damage.
     bool CutShort() const { return cutShort_; }
     // Why the last call answered kDamaged, in plain ASCII (offsets, never the file's bytes).
     const std::string& Problem() const { return problem_; }
 
+    // The subkey of `key` named `name`, compared as the fold compares names.
     Result Subkey(HiveCell key, std::u16string_view name, HiveCell& child);
-    // Subkey after subkey; kMissing as soon as one name is not there. No names: the key itself,
-    // checked to be one.
+    // Subkey after subkey; kMissing as soon as one name is not there. A subkey that is a key
+    // already passed on the way (lists that lead round) is damage. No names: the key itself,
+    // checked to be one. `found` is the last key reached.
     Result Walk(HiveCell key, const std::vector<std::u16string>& names, HiveCell& found);
-    // Holds its value name (empty: the default value); data is read up to `limit` bytes.
+    // Holds its value name (empty: the default value); data is read up to `limit` bytes, and the
+    // answer is the same whatever the limit: every part of the value is checked.
     Result Value(HiveCell key, std::u16string_view name, std::size_t limit, HiveValue& value);
 
   private:
     struct Bin {
-        std::uint64_t page = 0; // the page asked about
         std::uint64_t start = 0;
         std::uint64_t end = 0;
-        std::uint64_t cost = 0; // bytes read to find it
+    };
+    // The pages from a page that starts with a bin header (its key in `pages_`) up to `last`:
+    // none after the first starts one, so the bin there holds them all if it reaches them.
+    struct KnownPages {
+        std::uint32_t last = 0;
+        bool header = false; // false: no page down to the first one starts a bin
+        std::uint32_t offset = 0;
+        std::uint32_t size = 0;
     };
     struct Span {
         std::uint64_t at = 0;   // file offset of the cell's first byte after its size
@@ -68,29 +83,37 @@ class Hive {
         HiveCell subkeyList = 0;
         std::uint32_t values = 0;
         HiveCell valueList = 0;
-        std::uint64_t nameAt = 0;
         std::uint16_t nameBytes = 0;
+        std::string name; // the stored name, when the caller asked for that many bytes
+    };
+    struct List {
+        HiveCell cell = 0;
+        char kind = 0; // 'i' index of lists (ri), or a leaf: 'l' (li), 'f' (lf), 'h' (lh)
+        std::uint32_t count = 0;
+        std::uint64_t entries = 0; // file offset of the first entry
     };
 
     static const NameFold kLatinLetters;
 
     Hive(const ByteSource& file, const NameFold& fold) : file_(&file), fold_(&fold) {}
 
-    void Begin();
-    Result Settle(Result result);
     Result Fail(std::string reason);
+    Result ClearProblemUnlessDamaged(Result result);
     bool Read(std::uint64_t at, void* into, std::size_t size);
     bool FindBin(std::uint64_t at, Bin& bin);
-    bool CellAt(HiveCell cell, std::size_t atLeast, Span& span);
-    bool ReadKey(HiveCell cell, Key& key);
-    Result ListOf(HiveCell key, bool values, HiveCell& list, std::uint32_t& count);
-    bool NameMatches(std::uint64_t at, std::size_t bytes, bool latin1, std::u16string_view name,
-                     bool& equal);
-    Result SearchList(HiveCell list, std::u16string_view name, const std::uint32_t* hash, int depth,
-                      HiveCell& child);
+    bool ReadCell(HiveCell cell, std::uint64_t need, std::size_t want, Span& span,
+                  std::string& bytes);
+    bool ReadKey(HiveCell cell, std::size_t nameLimit, Key& key);
+    bool ReadList(HiveCell cell, List& list);
+    bool SameName(std::size_t bytes, const std::string& stored, bool latin1,
+                  std::u16string_view name) const;
     template <typename Visit>
-    Result EachEntry(std::uint64_t at, std::size_t count, std::size_t size, Visit visit);
-    Result Candidate(HiveCell cell, std::u16string_view name, HiveCell& child);
+    bool EachEntry(std::uint64_t at, std::size_t count, std::size_t size, Visit visit);
+    Result FindSubkey(const Key& parent, HiveCell parentCell, std::u16string_view name,
+                      HiveCell& child, Key& childKey);
+    Result CountSubkeys(const Key& parent, HiveCell parentCell, const List& top);
+    Result SearchLeaf(const List& leaf, std::u16string_view name, const std::uint32_t* hash,
+                      HiveCell& child, Key& childKey);
     Result ValueEntry(HiveCell cell, std::u16string_view name, std::size_t limit, HiveValue& value,
                       bool& named);
     Result ReadData(const unsigned char* field, std::size_t limit, std::string& data);
@@ -103,8 +126,7 @@ class Hive {
     bool cutShort_ = false;
     bool bigData_ = false; // version 1.4 and later keep values over 16,344 bytes in db records
     std::string problem_;
-    std::uint64_t budget_ = 0; // bytes one call may still read
-    std::vector<Bin> bins_;    // the bin found for each recently asked page
+    std::map<std::uint32_t, KnownPages> pages_; // by the page (file offset / 4096) it starts at
 };
 
 } // namespace stores

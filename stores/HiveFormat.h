@@ -13,17 +13,18 @@ inline constexpr std::uint64_t kBaseBlock =
     4096;                                    // the hive bins start after it; cells count from there
 inline constexpr std::uint64_t kPage = 4096; // hive bins start and end on these boundaries
 inline constexpr std::uint64_t kBinHeader = 32;
+// The most pages one read tries when looking back for the start of a bin.
+inline constexpr std::uint32_t kScanPages = 16;
 inline constexpr HiveCell kNone = 0xFFFFFFFF;
-// A bin holds one cell larger than a page only as far as it must; no writer makes one this large,
-// and the search for a cell's bin goes back no further.
-inline constexpr std::uint64_t kMaxBinPages = 4096;
-inline constexpr std::size_t kBinsRemembered = 16;
 // Values longer than this sit in db records, in segments of this many bytes each.
 inline constexpr std::uint32_t kBigDataSegment = 16344;
-// Windows nests one ri list above the leaves; tolerate one more, never a loop.
-inline constexpr int kMaxIndexDepth = 2;
 // Lists are read a slice at a time, so that a key with a million subkeys costs no more memory.
 inline constexpr std::size_t kSlice = std::size_t{64} * 1024;
+// Each subkey of a key is a key cell of its own (its size, 0x4C bytes of fields, its name) and an
+// entry of at least four bytes in a list: no more subkeys than this fit in the file.
+inline constexpr std::uint64_t kRoomPerSubkey = 4 + 0x4C + 4;
+// Likewise a value: its own cell (its size and 0x14 bytes of fields) and four bytes in its list.
+inline constexpr std::uint64_t kRoomPerValue = 4 + 0x14 + 4;
 
 inline constexpr std::size_t kKeyFixed = 0x4C;
 inline constexpr std::size_t kValueFixed = 0x14;
