@@ -7,14 +7,14 @@ pages that changed between them, and each state's values are written down to che
 usage: hivelogs.py fixtures DIR   DIR/CASE/{primary,T.LOG1,T.LOG2,T.LOG} for every case, and
                                   DIR/S0.expect..S2.expect: "key<TAB>value<TAB>answer" lines, the
                                   answers as hive_probe gives them
-       hivelogs.py seeds DIR      fuzz seeds: key, value, then primary and logs split by SPLIT
+       hivelogs.py seeds DIR      fuzz seeds: a key, then primary and logs split by SPLIT
 """
 import os
 import struct
 import sys
 
 import hives
-from hives import REG_BINARY, REG_SZ, Key, path, sz
+from hives import REG_BINARY, REG_SZ, path, sz
 
 SPLIT = b"\n--log--\n"
 SEED = int.from_bytes(bytes.fromhex("82EF4D887A4E55C5"), "little")  # what entries are hashed with
@@ -115,7 +115,8 @@ def torn(data, keep):
 def states(grown=60000, fillers=30):
     big = bytes(i * 7 % 251 for i in range(grown))
     # Keys enough for a few pages, so that a write can stop between them.
-    filler = [("Filler\\Item%02d" % i, [("v", REG_BINARY, bytes([i]) * 300)]) for i in range(fillers)]
+    filler = [("Filler\\Item%02d" % i, [("v", REG_BINARY, bytes([i]) * 300)])
+              for i in range(fillers)]
     fresh = (r"Fresh\Only In Logs", [("v", REG_SZ, sz("added by the logs"))])
     s0 = hives.software(filler + [("Doomed", [("v", REG_SZ, sz("deleted by the logs"))])])
     s1 = hives.software(filler + [fresh])
@@ -141,7 +142,7 @@ def cases(s0, s1, s2):
     dirty = primary(s0, n + 1, n)
     stale = entry(n - 1, s0, changed(s2, s0))
     torn_head = header(s0, n + 1, n)[:36] + b"\xff" * 4 + header(s0, n + 1, n)[40:]
-    one = {"T.LOG1": new_log(s0, n, [e01])}
+    log = new_log(s0, n, [e01])
     mid = s0[:4096] + s2[4096:8192] + s0[8192:]  # Windows wrote one page before it stopped
     cases = {
         # Windows 8.1 and later: entries over both logs, and the ways they end.
@@ -162,14 +163,15 @@ def cases(s0, s1, s2):
             "T.LOG1": new_log(s1, n + 1, [e12], tail=entry(n - 9, s0, changed(s2, s0)))}),
         "torn": (dirty, {"T.LOG1": new_log(s0, n, [e01, torn(e12, len(e12) // 2)])}),
         "first-torn": (dirty, {"T.LOG1": new_log(s0, n, [torn(e01, len(e01) // 2)])}),
-        "clean": (primary(s0, n, n), one),
+        "clean": (primary(s0, n, n), {"T.LOG1": log}),
         "no-logs": (dirty, {}),
         "header-torn": (torn_head + s0[512:], {"T.LOG1": new_log(s0, n - 1, [stale]),
                                                 "T.LOG2": new_log(s0, n, [e01, e12])}),
-        "huge-bins": (dirty, {"T.LOG1": new_log(s0, n, [e01, entry(n + 1, s2, p12, bins=0x7FFFF000)])}),
+        "huge-bins": (dirty, {"T.LOG1": new_log(s0, n, [e01, entry(n + 1, s2, p12,
+                                                                  bins=0x7FFFF000)])}),
         # A log's own base block.
         "log-signature": (dirty, {"T.LOG1": new_log(s0, n, [e01], sig=b"rega")}),
-        "log-checksum": (dirty, {"T.LOG1": new_log(s0, n, [e01])[:100] + b"?" + new_log(s0, n, [e01])[101:]}),
+        "log-checksum": (dirty, {"T.LOG1": log[:200] + b"?" + log[201:]}),
         "log-unfinished": (dirty, {"T.LOG1": new_log(s0, n, [e01], seq2=n - 1)}),
         "log-type": (dirty, {"T.LOG1": new_log(s0, n, [e01], kind=2)}),
         # Windows XP to 8.0.
@@ -184,7 +186,8 @@ def cases(s0, s1, s2):
         "old-header-torn": (torn_head + s0[512:], {"T.LOG1": old_log(s0, s2, k, stamp=5)}),
         "old-stamp": (torn_head + s0[512:4116] + struct.pack("<Q", 6) + s0[4124:],
                       {"T.LOG1": old_log(s0, s2, k, stamp=5)}),
-        "old-no-bitmap": (primary(s0, k, k - 1), {"T.LOG1": old_log(s0, s2, k).replace(b"DIRT", b"DIRX")}),
+        "old-no-bitmap": (primary(s0, k, k - 1),
+                          {"T.LOG1": old_log(s0, s2, k).replace(b"DIRT", b"DIRX")}),
         "old-cut": (primary(s0, k, k - 1), {"T.LOG1": old_log(s0, s2, k)[:-512]}),
         "old-misplaced": (primary(s0, k, k - 1), {"T.LOG1": old_log(s0, s2, k, misplace=True)}),
     }
@@ -221,11 +224,10 @@ def fixtures(out):
 
 def seeds(out):
     made = cases(*(hives.hive(tree) for tree in states(grown=3000, fillers=8)))
-    os.makedirs(out, exist_ok=True)
     for name in ("chained", "reused", "header-torn", "xp", "old-both"):
         hive, logs = made[name]
         with open(os.path.join(out, name), "wb") as f:
-            f.write(hives.CODKEY.encode() + b"\ncodkey\n" + SPLIT.join([hive] + list(logs.values())))
+            f.write(hives.CODKEY.encode() + b"\n" + SPLIT.join([hive] + list(logs.values())))
 
 
 if __name__ == "__main__":
