@@ -25,7 +25,8 @@ import hives  # noqa: E402
 import hivelogs  # noqa: E402
 
 KEY = r"Wow6432Node\Activision\Call of Duty 4"
-OLD, NEW = "ABCD-EFGH-IJKL-MNOP-QRST".encode("utf-16-le"), "WXYZ-EFGH-IJKL-MNOP-QRST".encode("utf-16-le")
+OLD = "ABCD-EFGH-IJKL-MNOP-QRST".encode("utf-16-le")
+NEW = "WXYZ-EFGH-IJKL-MNOP-QRST".encode("utf-16-le")
 PAGES_PER_ENTRY = 64
 SEQ = 1000
 
@@ -129,7 +130,8 @@ def main():
           "hive_probe, logs replayed ms | KiB | hivexget ms | KiB |")
     print("|---|---|---|---|---|---|---|---|---|---|")
     for mb, size, kind, log_size, times, peaks in rows:
-        cells = ["%.2f (%.2f) | %d" % (statistics.median(t), min(t), kib) for t, kib in zip(times, peaks)]
+        cells = ["%.2f (%.2f) | %d" % (statistics.median(t), min(t), kib)
+                 for t, kib in zip(times, peaks)]
         print("| %g MB | %d | %s | %d | %s |" % (mb, size, kind, log_size, " | ".join(cells)))
 
 

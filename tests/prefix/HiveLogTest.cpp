@@ -4,10 +4,10 @@
 #include "stores/HiveLog.h"
 #include "stores/Hive.h"
 #include "stores/Marvin32.h"
+#include "stores/RegText.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -33,15 +33,9 @@ std::u16string Ascii(const std::string& text) {
 
 // As hive_probe answers: "found TYPE SIZE HEX", "missing" or "damaged".
 std::string Answer(stores::Hive& hive, const std::string& path, const std::string& name) {
-    std::vector<std::u16string> names;
-    for (std::size_t at = 0; at < path.size();) {
-        const std::size_t end = std::min(path.find('\\', at), path.size());
-        names.push_back(Ascii(path.substr(at, end - at)));
-        at = end + 1;
-    }
     stores::HiveCell key = 0;
     stores::HiveValue value;
-    auto result = hive.Walk(hive.Root(), names, key);
+    auto result = hive.Walk(hive.Root(), stores::SplitKeyPath(Ascii(path)).value(), key);
     if (result == stores::Hive::Result::kFound) {
         result = hive.Value(key, Ascii(name), 1 << 20, value);
     }
