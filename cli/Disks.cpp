@@ -1,7 +1,7 @@
 #include "cli/Disks.h"
 
 #include "platform/linux/InputFile.h"
-#include "platform/linux/Windows.h"
+#include "platform/linux/WindowsSource.h"
 
 #include <algorithm>
 #include <array>

@@ -7,8 +7,9 @@
 #include "platform/File.h"
 #include "platform/Message.h"
 #include "platform/Version.h"
-#include "platform/linux/Prefix.h"
-#include "platform/linux/Windows.h"
+#include "platform/linux/PrefixSource.h"
+#include "platform/linux/Source.h"
+#include "platform/linux/WindowsSource.h"
 #include "registry/General.h"
 #include "stores/Unicode.h"
 #include "window/BackupFile.h"
@@ -51,13 +52,13 @@ Recovered Recover() {
     if (result) {
         recovered.text = result->substr(0, result->find(L'\0'));
     }
-    recovered.why = platform::LastRegistryProblem();
+    recovered.why = platform::CurrentSource().Problem();
     recovered.read = result && recovered.why.empty();
     return recovered;
 }
 
 // A reason that does not say which folder it is about gets the folder in front.
-std::string Naming(const std::string& folder, const std::string& reason) {
+std::string WithFolder(const std::string& folder, const std::string& reason) {
     return reason.find(folder) != std::string::npos ? reason : folder + ": " + reason;
 }
 
@@ -70,17 +71,22 @@ int UseFoundPrefix(const std::string& folder, const std::vector<std::string>& nl
         return kUsageError;
     }
     if (const std::string reason = platform::UsePrefix(*resolved, nlsFolders); !reason.empty()) {
-        Complain(Naming(*resolved, reason));
+        Complain(WithFolder(*resolved, reason));
         return reason.find("holds no system.reg") != std::string::npos ? kUsageError : kNotRead;
     }
     return kRead;
 }
 
 // Selects a Windows installation for the registry calls, with the same exit codes: 2 when the
-// folder holds none (or no such profile), 1 when its hives cannot be read.
+// folder holds none (or no such profile), 1 when its hives cannot be read. `chosen`, when asked
+// for, is the installation now read.
 int UseFoundWindows(const std::string& folder, const std::string& user,
-                    const std::vector<std::string>& nlsFolders) {
+                    const std::vector<std::string>& nlsFolders,
+                    platform::WindowsSource** chosen = nullptr) {
     const platform::WindowsChoice choice = platform::UseWindows(folder, user, nlsFolders);
+    if (chosen != nullptr) {
+        *chosen = choice.source;
+    }
     for (const std::string& note : choice.notes) {
         Complain(note);
     }
@@ -117,8 +123,8 @@ int OpenPrefix(const cli::Options& options, std::string& prefix) {
     return UseFoundPrefix(prefix, cli::WineNlsFolders(env));
 }
 
-void SayPrefixNotes() {
-    for (const std::string& note : platform::TakePrefixNotes()) {
+void SaySourceNotes() {
+    for (const std::string& note : platform::CurrentSource().TakeNotes()) {
         Complain(note);
     }
 }
@@ -138,11 +144,12 @@ int RunRecover(const cli::Options& options) {
         return status;
     }
     const Recovered recovered = Recover();
-    SayPrefixNotes();
+    SaySourceNotes();
     if (!recovered.read) {
         Complain("no key read from " + prefix + ": " + recovered.why);
-    } else if (platform::OpenedFromVirtualStore()) {
-        Complain("the key is the VirtualStore copy of Users/" + *options.user);
+    } else if (const std::string& profile = platform::CurrentSource().VirtualStoreProfile();
+               !profile.empty()) {
+        Complain("the key is the VirtualStore copy of Users/" + profile);
     }
     // Into a pipe or a file the key goes exactly as read; only a terminal is protected from it.
     const std::string key = stores::ToUtf8(recovered.read ? recovered.text : L"Error");
@@ -185,13 +192,13 @@ int RunBackup(const cli::Options& options) {
         }
         box = *typed;
         // Typed text goes into the file in the prefix's code page, which no read has learnt yet.
-        platform::LearnCodePage();
+        platform::CurrentSource().LearnCodePage();
     } else {
         const Recovered recovered = Recover();
         // The window's user sees the box before pressing Backup; here nothing but a key that
         // was read may replace what an earlier backup holds.
         if (!recovered.read || recovered.text.empty()) {
-            SayPrefixNotes();
+            SaySourceNotes();
             Complain("no key read from " + prefix + " (" +
                      (recovered.read ? std::string("the stored key is empty") : recovered.why) +
                      "): ostrel.txt left as it was");
@@ -199,7 +206,7 @@ int RunBackup(const cli::Options& options) {
         }
         box = recovered.text;
     }
-    SayPrefixNotes();
+    SaySourceNotes();
     bool charactersReplaced = false;
     const platform::WriteResult result = BackupFile::Write(box, &charactersReplaced);
     if (result.error != 0) {
@@ -241,14 +248,19 @@ std::size_t ScanPrefixes(const std::function<void(const cli::dialog::Finding&)>&
     const char* user = std::getenv("USER");
     const auto installations = cli::FindWindowsInstallations(user ? user : "", hints);
     for (const std::string& root : installations) {
+        platform::WindowsSource* windows = nullptr;
         const Recovered recovered =
-            UseFoundWindows(root, "", nlsFolders) == kRead ? read(root) : Recovered{};
+            UseFoundWindows(root, "", nlsFolders, &windows) == kRead ? read(root) : Recovered{};
         each({"Windows", root, recovered.text, recovered.read, true, {}});
-        // A profile's own line only where the game saw a copy of its own there.
-        for (const std::string& profile : platform::WindowsProfiles(root)) {
-            if (platform::UseWindows(root, profile, nlsFolders).problem.empty()) {
+        // A profile's own line only where the game saw a copy of its own there. The machine's
+        // hives stay open from one profile to the next: each walk in them is made once.
+        for (const std::string& profile :
+             windows != nullptr ? platform::WindowsProfiles(root) : std::vector<std::string>{}) {
+            bool missing = false;
+            std::vector<std::string> notes;
+            if (windows->UseProfile(profile, missing, notes).empty()) {
                 const Recovered own = Recover();
-                if (platform::OpenedFromVirtualStore()) {
+                if (!platform::CurrentSource().VirtualStoreProfile().empty()) {
                     each({"Windows user " + profile, root, own.text, own.read, true, profile});
                 }
             }
@@ -297,7 +309,7 @@ int RunDialog() {
                 result.error = EILSEQ;
             } else if ((from.windows ? UseFoundWindows(from.folder, from.windowsUser, nlsFolders)
                                      : UseFoundPrefix(from.folder, nlsFolders)) == kRead) {
-                platform::LearnCodePage();
+                platform::CurrentSource().LearnCodePage();
                 result = BackupFile::Write(*text, &replaced);
             } else {
                 result.error = EIO;

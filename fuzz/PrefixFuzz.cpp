@@ -5,7 +5,7 @@
 // (the prefix has no code page table, so the reader falls back to its built-in 1252).
 #include "fuzz/FuzzSupport.h"
 #include "platform/Registry.h"
-#include "platform/linux/Prefix.h"
+#include "platform/linux/PrefixSource.h"
 #include "stores/CodePage.h"
 #include "stores/RegFile.h"
 #include "stores/Unicode.h"
@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     // Every key the path passes through exists when the key itself does.
-    stores::CaseTable ascii;
+    const stores::NameFold latin; // as a prefix without a case table folds
     std::string problem;
     const auto file =
         stores::RegFile::Open(std::make_unique<stores::MemorySource>(input), "system.reg", problem);
@@ -71,18 +71,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::u16string> path;
     if (const auto names = stores::SplitKeyPath(std::u16string(subKey.begin(), subKey.end()))) {
         for (const auto& part : *names) {
-            path.push_back(ascii.Fold(part));
+            path.push_back(latin.Fold(part));
         }
     }
-    const std::u16string wanted = ascii.Fold(std::u16string(name.begin(), name.end()));
-    const auto scan = file->Scan({path}, ascii, wanted).front();
+    const std::u16string wanted = latin.Fold(std::u16string(name.begin(), name.end()));
+    const auto scan = file->Scan({path}, latin, wanted).front();
     FUZZ_CHECK(scan.keys.size() == path.size() + 1 && scan.keys[0].exists);
     for (std::size_t i = 1; i < scan.keys.size(); ++i) {
         FUZZ_CHECK(!scan.keys[i].exists || scan.keys[i - 1].exists);
     }
     // The value read back from the key's sections is the one the pass found.
     if (!scan.sections.tooMany) {
-        const auto value = file->ReadValue(scan.sections, wanted, ascii);
+        const auto value = file->ReadValue(scan.sections, wanted, latin);
         FUZZ_CHECK(value.has_value() == scan.value.has_value());
         FUZZ_CHECK(!value || (value->type == scan.value->type && value->data == scan.value->data));
     }
@@ -91,8 +91,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!path.empty()) {
         auto twin = path;
         twin.insert(twin.begin() + 1, u"wow6432node");
-        const auto both = file->Scan(std::vector<std::vector<std::u16string>>{path, twin}, ascii);
-        const auto alone = file->Scan({twin}, ascii).front();
+        const auto both = file->Scan(std::vector<std::vector<std::u16string>>{path, twin}, latin);
+        const auto alone = file->Scan({twin}, latin).front();
         for (const auto& pair :
              {std::make_pair(&both[0], &scan), std::make_pair(&both[1], &alone)}) {
             for (std::size_t i = 0; i < pair.second->keys.size(); ++i) {

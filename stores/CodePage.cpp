@@ -1,22 +1,10 @@
 #include "stores/CodePage.h"
 
+#include "stores/NlsWords.h"
+
 namespace stores {
 
 namespace {
-
-std::vector<std::uint16_t> Words(std::string_view bytes) {
-    std::vector<std::uint16_t> words;
-    if (bytes.size() > kMaxNlsFileBytes) {
-        return words;
-    }
-    words.reserve(bytes.size() / 2);
-    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-        words.push_back(
-            static_cast<std::uint16_t>(static_cast<unsigned char>(bytes[i]) |
-                                       (static_cast<unsigned char>(bytes[i + 1]) << 8)));
-    }
-    return words;
-}
 
 // Windows-1252's bytes 0x80 to 0x9F; the rest of it is Latin-1. The five bytes it leaves
 // undefined map to the C1 control of the same number, as Windows' own table maps them.
@@ -32,7 +20,7 @@ std::optional<CodePage> CodePage::FromNls(std::string_view bytes) {
     // default characters, lead byte ranges); then the offset to the wide-character table, the
     // 256-entry multi-byte table, an optional 256-entry glyph table, the lead byte tables, and the
     // wide-character table (bytes for single-byte code pages, words for double-byte ones).
-    const std::vector<std::uint16_t> w = Words(bytes);
+    const std::vector<std::uint16_t> w = NlsWords(bytes);
     if (w.size() < 16 || w[0] < 13 || w[0] >= w.size() || (w[2] != 1 && w[2] != 2)) {
         return std::nullopt;
     }
@@ -143,50 +131,6 @@ std::u16string CodePage::Decode(std::string_view bytes) const {
         }
     }
     return text;
-}
-
-std::optional<CaseTable> CaseTable::FromNls(std::string_view bytes) {
-    // l_intl.nls: w[0] is the offset of the upper-case table, whose first word is its own size;
-    // the lower-case table follows, its first word again its size, as a three-level lookup.
-    const std::vector<std::uint16_t> w = Words(bytes);
-    if (w.size() < 2 || w[0] == 0 || w[0] >= w.size()) {
-        return std::nullopt;
-    }
-    const std::size_t lowerAt = static_cast<std::size_t>(w[0]) + w[w[0]];
-    if (lowerAt >= w.size() || w[lowerAt] < 2 || lowerAt + w[lowerAt] > w.size()) {
-        return std::nullopt;
-    }
-    CaseTable table;
-    table.lower_.assign(w.begin() + static_cast<long>(lowerAt) + 1,
-                        w.begin() + static_cast<long>(lowerAt + w[lowerAt]));
-    return table;
-}
-
-char16_t CaseTable::ToLower(char16_t unit) const {
-    if (lower_.empty()) {
-        return unit >= u'A' && unit <= u'Z' ? static_cast<char16_t>(unit + 32) : unit;
-    }
-    const std::size_t first = unit >> 8;
-    if (first >= lower_.size()) {
-        return unit;
-    }
-    const std::size_t second = static_cast<std::size_t>(lower_[first]) + ((unit >> 4) & 0x0f);
-    if (second >= lower_.size()) {
-        return unit;
-    }
-    const std::size_t third = static_cast<std::size_t>(lower_[second]) + (unit & 0x0f);
-    if (third >= lower_.size()) {
-        return unit;
-    }
-    return static_cast<char16_t>(unit + lower_[third]);
-}
-
-std::u16string CaseTable::Fold(std::u16string_view text) const {
-    std::u16string folded(text);
-    for (char16_t& unit : folded) {
-        unit = ToLower(unit);
-    }
-    return folded;
 }
 
 unsigned ParseCodePageNumber(std::u16string_view text) {

@@ -1,8 +1,7 @@
-// Text the way Windows and Wine convert it: between UTF-16 and an ANSI code page, and folded to
-// one letter case the way registry names compare. Both come from the Windows NLS files
-// (c_<number>.nls, l_intl.nls), so that every best-fit letter and default character is exactly
-// the one Wine or Windows itself produces. The tables arrive as bytes: whoever holds the files
-// reads them.
+// Text the way Windows and Wine convert it between UTF-16 and an ANSI code page, from the Windows
+// NLS files (c_<number>.nls), so that every best-fit letter and default character is exactly the
+// one Wine or Windows itself produces. The tables arrive as bytes: whoever holds the files reads
+// them.
 #pragma once
 
 #include <cstdint>
@@ -38,25 +37,8 @@ class CodePage {
     std::vector<std::uint16_t> wideChar_;    // 65536 entries, one per UTF-16 unit
 };
 
-class CaseTable {
-  public:
-    // ASCII letters only, until a table is read.
-    CaseTable() = default;
-    // The lower-case table of an l_intl.nls file; nothing when the bytes are no such table.
-    static std::optional<CaseTable> FromNls(std::string_view bytes);
-
-    char16_t ToLower(char16_t unit) const;
-    std::u16string Fold(std::u16string_view text) const;
-
-  private:
-    std::vector<std::uint16_t> lower_;
-};
-
 // The number a registry string names as a code page ("1252"): its leading digits, as Wine reads
 // them; 0, which means "none", when there are none or they pass 65535.
 unsigned ParseCodePageNumber(std::u16string_view text);
-
-// The largest NLS file Windows ships is well under a megabyte; anything bigger is not one.
-inline constexpr std::size_t kMaxNlsFileBytes = std::size_t{4} << 20;
 
 } // namespace stores

@@ -11,15 +11,10 @@ namespace stores {
 
 using namespace hive;
 
-char16_t LatinUpcase(char16_t unit) {
-    if ((unit >= u'a' && unit <= u'z') || (unit >= 0xE0 && unit <= 0xFE && unit != 0xF7)) {
-        return static_cast<char16_t>(unit - 0x20);
-    }
-    return unit == 0xFF ? char16_t{0x178} : unit;
-}
+const NameFold Hive::kLatinLetters;
 
-std::optional<Hive> Hive::Open(const ByteSource& file, std::string& problem, Fold fold) {
-    Hive hive(file, std::move(fold));
+std::optional<Hive> Hive::Open(const ByteSource& file, std::string& problem, const NameFold& fold) {
+    Hive hive(file, fold);
     hive.fileSize_ = file.Size();
     hive.Begin();
     std::array<unsigned char, 0x30> head{};
@@ -50,6 +45,7 @@ std::optional<Hive> Hive::Open(const ByteSource& file, std::string& problem, Fol
     }
     hive.root_ = U32(&head[0x24]);
     hive.dirty_ = U32(&head[0x04]) != U32(&head[0x08]);
+    hive.cutShort_ = hive.fileSize_ < kBaseBlock + U32(&head[0x28]);
     hive.bigData_ = minor >= 4;
     return hive;
 }
@@ -213,7 +209,7 @@ bool Hive::NameMatches(std::uint64_t at, std::size_t bytes, bool latin1, std::u1
     for (std::size_t i = 0; i < name.size(); ++i) {
         const char16_t unit =
             latin1 ? char16_t{units[i]} : static_cast<char16_t>(U16(&units[2 * i]));
-        if (unit != name[i] && fold_(unit) != fold_(name[i])) {
+        if (unit != name[i] && fold_->Fold(unit) != fold_->Fold(name[i])) {
             return true;
         }
     }

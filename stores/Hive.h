@@ -6,10 +6,10 @@
 #pragma once
 
 #include "stores/ByteSource.h"
+#include "stores/NameFold.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,14 +17,6 @@
 #include <vector>
 
 namespace stores {
-
-// One UTF-16 unit folded to one letter case. Windows compares names by upper-casing each unit
-// with the table of the installation; the same installation's lower-case table agrees with it
-// for all but a handful of letters, so either serves.
-using Fold = std::function<char16_t(char16_t)>;
-
-// ASCII and Latin-1 letters alone: what every Windows upper-cases alike.
-char16_t LatinUpcase(char16_t unit);
 
 using HiveCell = std::uint32_t; // a cell's offset from the first hive bin
 
@@ -39,13 +31,16 @@ class Hive {
     enum class Result { kFound, kMissing, kDamaged };
 
     // Checks the base block; nothing when the file is no hive, with the reason in `problem`.
+    // Names compare as `fold` compares them; the file and the fold must outlive the hive.
     static std::optional<Hive> Open(const ByteSource& file, std::string& problem,
-                                    Fold fold = LatinUpcase);
+                                    const NameFold& fold = kLatinLetters);
 
     HiveCell Root() const { return root_; }
     // Windows was stopped while the hive was being written: its last changes may sit in the
     // .LOG1/.LOG2 files beside it, not in the hive.
     bool Dirty() const { return dirty_; }
+    // The file ends before the hive bins its base block declares: a copy or a disk that failed.
+    bool CutShort() const { return cutShort_; }
     // Why the last call answered kDamaged, in plain ASCII (offsets, never the file's bytes).
     const std::string& Problem() const { return problem_; }
 
@@ -77,7 +72,9 @@ class Hive {
         std::uint16_t nameBytes = 0;
     };
 
-    Hive(const ByteSource& file, Fold fold) : file_(&file), fold_(std::move(fold)) {}
+    static const NameFold kLatinLetters;
+
+    Hive(const ByteSource& file, const NameFold& fold) : file_(&file), fold_(&fold) {}
 
     void Begin();
     Result Settle(Result result);
@@ -99,10 +96,11 @@ class Hive {
     Result ReadData(const unsigned char* field, std::size_t limit, std::string& data);
 
     const ByteSource* file_;
-    Fold fold_;
+    const NameFold* fold_;
     std::uint64_t fileSize_ = 0;
     HiveCell root_ = 0;
     bool dirty_ = false;
+    bool cutShort_ = false;
     bool bigData_ = false; // version 1.4 and later keep values over 16,344 bytes in db records
     std::string problem_;
     std::uint64_t budget_ = 0; // bytes one call may still read

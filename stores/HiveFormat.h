@@ -49,10 +49,6 @@ inline std::string Hex(std::uint64_t number) {
     return "0x" + text;
 }
 
-inline char16_t AsciiUpcase(char16_t unit) {
-    return unit >= u'a' && unit <= u'z' ? static_cast<char16_t>(unit - 0x20) : unit;
-}
-
 inline std::string CellProblem(HiveCell cell, const char* what) {
     return std::string("cell ") + Hex(cell) + " " + what;
 }

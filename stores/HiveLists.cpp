@@ -20,14 +20,8 @@ Hive::Result Hive::Subkey(HiveCell key, std::u16string_view name, HiveCell& chil
     // The hash Windows keeps in lh lists: each unit upper-cased, base 37. Beyond ASCII it depends
     // on the upper-case table of the Windows that wrote it, which the caller's fold need not
     // match letter for letter: such a name is sought by name alone.
-    std::uint32_t hash = 0;
-    for (const char16_t unit : name) {
-        if (unit >= 0x80) {
-            return Settle(SearchList(list, name, nullptr, 0, child));
-        }
-        hash = hash * 37 + AsciiUpcase(unit);
-    }
-    return Settle(SearchList(list, name, &hash, 0, child));
+    const std::optional<std::uint32_t> hash = AsciiNameHash(name);
+    return Settle(SearchList(list, name, hash ? &*hash : nullptr, 0, child));
 }
 
 Hive::Result Hive::Walk(HiveCell key, const std::vector<std::u16string>& names, HiveCell& found) {
@@ -80,7 +74,7 @@ Hive::Result Hive::SearchList(HiveCell list, std::u16string_view name, const std
         for (std::size_t c = 0; kind == "lf" && c < 4 && c < name.size(); ++c) {
             const char16_t hint = at[4 + c];
             if (hint != 0 && hint < 0x80 && name[c] < 0x80 &&
-                AsciiUpcase(hint) != AsciiUpcase(name[c])) {
+                NameFold::FoldAscii(hint) != NameFold::FoldAscii(name[c])) {
                 return Result::kMissing;
             }
         }

@@ -82,9 +82,8 @@ std::optional<RawKey> MatchRaw(const char* name, const std::vector<std::u16strin
                 return false;
             }
             for (std::size_t i = 0; i < length; ++i) {
-                const char c = start[i] >= 'A' && start[i] <= 'Z' ? static_cast<char>(start[i] + 32)
-                                                                  : start[i];
-                if (static_cast<char16_t>(c) != static_cast<char16_t>(other[i])) {
+                if (NameFold::FoldAscii(static_cast<char16_t>(start[i])) !=
+                    static_cast<char16_t>(other[i])) {
                     return false;
                 }
             }
@@ -112,7 +111,7 @@ std::optional<RawKey> MatchRaw(const char* name, const std::vector<std::u16strin
 }
 
 // A key line decoded in full: its names, folded; nothing when wineserver would make no key of it.
-std::optional<std::vector<std::u16string>> DecodeKeyLine(const char* name, const CaseTable& fold) {
+std::optional<std::vector<std::u16string>> DecodeKeyLine(const char* name, const NameFold& fold) {
     std::u16string text;
     if (!ParseEscaped(name, ']', text)) {
         return std::nullopt;
@@ -176,7 +175,7 @@ std::unique_ptr<RegFile> RegFile::Open(std::unique_ptr<ByteSource> source, const
 }
 
 std::vector<PathScan> RegFile::Scan(const std::vector<std::vector<std::u16string>>& foldedPaths,
-                                    const CaseTable& fold,
+                                    const NameFold& fold,
                                     const std::optional<std::u16string>& wantedValue) const {
     struct Target {
         const std::vector<std::u16string>& path;
@@ -317,7 +316,7 @@ std::vector<PathScan> RegFile::Scan(const std::vector<std::vector<std::u16string
 }
 
 std::optional<Value> RegFile::ReadValue(const Sections& sections, const std::u16string& foldedName,
-                                        const CaseTable& fold) const {
+                                        const NameFold& fold) const {
     std::optional<Value> found;
     std::string line;
     std::u16string name;

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "stores/ByteSource.h"
-#include "stores/CodePage.h"
+#include "stores/NameFold.h"
 #include "stores/RegText.h"
 
 #include <cstddef>
@@ -52,13 +52,13 @@ class RegFile {
     // One pass answering for several paths at once (names folded with fold). With `wantedValue`
     // (a folded name), the value of that name of each path's last key is read in the same pass.
     std::vector<PathScan> Scan(const std::vector<std::vector<std::u16string>>& foldedPaths,
-                               const CaseTable& fold,
+                               const NameFold& fold,
                                const std::optional<std::u16string>& wantedValue = {}) const;
 
     // The value of that (folded) name in the sections listed: the later line wins, as when Wine
     // merges a key written twice. Reads only those sections.
     std::optional<Value> ReadValue(const Sections& sections, const std::u16string& foldedName,
-                                   const CaseTable& fold) const;
+                                   const NameFold& fold) const;
 
     // Why the last pass could not read the whole file (an I/O error); empty when it could.
     const std::string& ReadProblem() const { return readProblem_; }

@@ -2,7 +2,7 @@
 // reader, print it. The benchmark times this against `wine reg query` on the same prefix.
 #include "platform/Message.h"
 #include "platform/Text.h"
-#include "platform/linux/Prefix.h"
+#include "platform/linux/PrefixSource.h"
 #include "registry/General.h"
 
 #include <cstdio>

@@ -92,7 +92,11 @@ std::vector<std::string> FolderEntries(const std::string& folder) {
     return names;
 }
 
-std::optional<std::string> FindNoCase(const std::string& folder, std::string_view name) {
+std::optional<std::string> FindNoCase(const std::string& folder, std::string_view name,
+                                      const stores::NameFold& fold) {
+    // Spellings to try before reading the folder: capitals or small ASCII letters alone, which
+    // Windows and Wine use (System32 holds thousands of entries, not worth reading through for
+    // each name). Each is the same name under any fold.
     const auto cased = [](std::string_view text, char from, char to) {
         std::string changed(text);
         for (char& c : changed) {
@@ -100,9 +104,7 @@ std::optional<std::string> FindNoCase(const std::string& folder, std::string_vie
         }
         return changed;
     };
-    // The name as asked, then in capitals or small letters alone, the spellings Windows uses
-    // (System32 holds thousands of entries, not worth reading through for each name); only then
-    // every entry. The exact name wins, as a case-sensitive folder may hold several spellings.
+    // The exact name wins, as a case-sensitive folder may hold several spellings.
     for (const std::string& spelling :
          {std::string(name), cased(name, 'a', 'A'), cased(name, 'A', 'a')}) {
         const std::string path = std::string(folder).append("/").append(spelling);
@@ -111,9 +113,8 @@ std::optional<std::string> FindNoCase(const std::string& folder, std::string_vie
             return path;
         }
     }
-    const std::string wanted = cased(name, 'A', 'a');
     for (const std::string& entry : FolderEntries(folder)) {
-        if (cased(entry, 'A', 'a') == wanted) {
+        if (fold.SameFileName(entry, name)) {
             return std::string(folder).append("/").append(entry);
         }
     }

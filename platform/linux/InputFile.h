@@ -4,6 +4,7 @@
 #pragma once
 
 #include "stores/ByteSource.h"
+#include "stores/NameFold.h"
 
 #include <cstddef>
 #include <memory>
@@ -28,10 +29,12 @@ std::optional<std::string> ReadDeviceStart(const std::string& path, std::size_t 
 // read.
 std::vector<std::string> FolderEntries(const std::string& folder);
 
-// The entry of folder whose name is name in ASCII letters of any case: NTFS mounted on Linux
-// may show config/software where Windows wrote config/SOFTWARE, and C_1252.NLS where a Wine
-// prefix has c_1252.nls. Nothing when the folder holds no such entry.
-std::optional<std::string> FindNoCase(const std::string& folder, std::string_view name);
+// The entry of folder whose name is name in any letter case, as Windows compares file names
+// (`fold`, the installation's table where it is known): NTFS mounted on Linux may show
+// config/software where Windows wrote config/SOFTWARE, and C_1252.NLS where a Wine prefix has
+// c_1252.nls. Nothing when the folder holds no such entry.
+std::optional<std::string> FindNoCase(const std::string& folder, std::string_view name,
+                                      const stores::NameFold& fold = stores::NameFold());
 
 // A whole regular file of at most maxBytes; nothing, and the reason, otherwise.
 std::optional<std::string> ReadInputFile(const std::string& path, std::size_t maxBytes,

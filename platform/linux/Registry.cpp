@@ -1,112 +1,36 @@
-// The three registry calls over a Wine prefix's registry files, answering as Wine's own
-// RegOpenKeyExA and RegQueryValueExA answer a 32-bit program: the same keys found through the same
-// Wow6432Node redirection and symbolic links, the same status codes, types and byte counts.
+// The three registry calls over whichever source was chosen (Source.h), with the names converted
+// from the caller's ANSI code page.
 #include "platform/Registry.h"
 
-#include "platform/linux/Prefix.h"
-#include "platform/linux/PrefixState.h"
-#include "platform/linux/Resolver.h"
-#include "platform/linux/Windows.h"
-#include "stores/Unicode.h"
+#include "platform/linux/Source.h"
 
-#include <cstring>
-#include <map>
-#include <memory>
+#include <algorithm>
 
 namespace platform {
 
 namespace {
 
-using stores::Arch;
-using stores::Value;
-
-using prefix::kBadPathname;
-using prefix::KeyPlace;
-using prefix::kFileNotFound;
-using prefix::kInvalidHandle;
-using prefix::kInvalidParameter;
-using prefix::kMoreData;
-using prefix::Path;
-using prefix::Resolver;
-
-const Path* RootPath(RootHandle root) {
-    static const Path kMachine{u"machine"};
-    static const Path kAllUsers{u"user"};
-    static const Path kTheUser{u"user", u"s-1-5-21-0-0-0-1000"};
-    switch (root) {
-    case kCurrentUser:
-        return &kTheUser;
-    case kLocalMachine:
-        return &kMachine;
-    case kUsers:
-        return &kAllUsers;
-    default:
-        return nullptr;
-    }
+bool IsAscii(std::string_view bytes) {
+    return std::all_of(bytes.begin(), bytes.end(),
+                       [](char byte) { return static_cast<unsigned char>(byte) < 0x80; });
 }
 
-std::map<KeyHandle, KeyPlace>& OpenKeys() {
-    static std::map<KeyHandle, KeyPlace> keys;
-    return keys;
-}
-
-bool IsString(std::uint32_t type) {
-    return type == kRegSz || type == kRegExpandSz || type == kRegMultiSz;
-}
-
-// Narrow text from the caller, in the prefix's code page.
-std::u16string Wide(prefix::PrefixState& state, const std::string& bytes) {
-    if (prefix::IsAscii(bytes)) {
+// A name from the caller, in the source's code page, which a name beyond ASCII needs learnt.
+std::u16string NameFromAnsi(RegistrySource& source, const std::string& bytes) {
+    if (IsAscii(bytes)) {
         return std::u16string(bytes.begin(), bytes.end());
     }
-    if (!state.codePageSettled) {
-        LearnCodePage();
-    }
-    return state.codePage.Decode(bytes);
+    source.LearnCodePage();
+    return source.Tables().CodePage().Decode(bytes);
 }
 
 } // namespace
 
-void LearnCodePage() {
-    prefix::PrefixState& state = prefix::CurrentPrefix();
-    if (state.codePageSettled || state.dir.empty()) {
-        return;
-    }
-    Resolver resolver(state);
-    prefix::SettleCodePage(state, resolver.AnsiCodePage());
-}
-
 Status RegOpenKeyExA(RootHandle root, const std::string& subKey, std::uint32_t /*options*/,
                      std::uint32_t /*access*/, KeyHandle& key) {
     key = 0;
-    prefix::PrefixState& state = prefix::CurrentPrefix();
-    if (windows::Active()) {
-        return windows::Open(root, Wide(state, subKey), key);
-    }
-    const Path* rootPath = RootPath(root);
-    if (rootPath == nullptr || state.dir.empty()) {
-        state.lastProblem = "no such key";
-        return kFileNotFound;
-    }
-    const std::u16string name = Wide(state, subKey);
-    // A 32-bit program on a 64-bit prefix sees the registry through Wow6432Node.
-    const bool view32 = state.arch == Arch::kWin64;
-    Resolver resolver(state);
-    Status status = kSuccess;
-    const auto found = resolver.Open(*rootPath, name, view32, status);
-    if (!state.codePageSettled) {
-        prefix::SettleCodePage(state, resolver.AnsiCodePage());
-    }
-    if (!found) {
-        state.lastProblem = !resolver.Problem().empty() ? resolver.Problem() : "no such key";
-        return status;
-    }
-    static KeyHandle next = 0x1000;
-    next += 4;
-    OpenKeys()[next] = resolver.Place(*found);
-    state.lastProblem = resolver.Problem();
-    key = next;
-    return kSuccess;
+    RegistrySource& source = CurrentSource();
+    return source.Open(root, NameFromAnsi(source, subKey), key);
 }
 
 Status RegQueryValueExA(KeyHandle key, const std::string& valueName, std::uint32_t* reserved,
@@ -114,65 +38,12 @@ Status RegQueryValueExA(KeyHandle key, const std::string& valueName, std::uint32
     if (reserved != nullptr) {
         return kInvalidParameter;
     }
-    prefix::PrefixState& state = prefix::CurrentPrefix();
-    windows::Data value;
-    if (windows::Active()) {
-        if (const Status status = windows::Read(key, Wide(state, valueName), value);
-            status != kSuccess) {
-            type = kRegNone;
-            return status;
-        }
-    } else {
-        const auto open = OpenKeys().find(key);
-        if (open == OpenKeys().end()) {
-            return kInvalidHandle;
-        }
-        auto read = Resolver::Read(open->second, state.fold.Fold(Wide(state, valueName)));
-        if (open->second.file && !open->second.file->ReadProblem().empty()) {
-            state.lastProblem = open->second.file->ReadProblem();
-        }
-        if (!read) {
-            if (state.lastProblem.empty()) {
-                state.lastProblem = "no such value";
-            }
-            type = kRegNone; // Wine clears the type of a value it cannot find
-            return kFileNotFound;
-        }
-        if (read->damaged) {
-            state.lastProblem = "the value is damaged in the registry file";
-        }
-        const std::size_t stored = read->data.size();
-        value = windows::Data{read->type, std::move(read->data), stored};
-    }
-    type = value.type;
-    // Strings reach a narrow caller in the ANSI code page, counted in its bytes; an odd last
-    // byte is no character and is dropped. Data too large to have been read whole cannot fit.
-    const std::string bytes = IsString(value.type)
-                                  ? state.codePage.Encode(stores::FromUtf16Bytes(value.bytes))
-                                  : value.bytes;
-    const auto size = static_cast<std::uint32_t>(
-        value.stored > value.bytes.size() ? std::min<std::uint64_t>(value.stored, 0xFFFFFFFF)
-                                          : bytes.size());
-    if (size > length || value.stored > value.bytes.size()) {
-        // The caller gets Windows' answer; whoever reports the read must not call it a key.
-        state.lastProblem = "the value holds " + std::to_string(size) + " bytes, more than the " +
-                            std::to_string(length) + " read for it";
-        length = size;
-        return kMoreData;
-    }
-    if (data != nullptr && size > 0) {
-        std::memcpy(data, bytes.data(), size);
-        // Like Windows, end unterminated string data with a NUL where there is room for it.
-        if (IsString(value.type) && size < length && bytes.back() != '\0') {
-            data[size] = 0;
-        }
-    }
-    length = size;
-    return kSuccess;
+    RegistrySource& source = CurrentSource();
+    return source.Query(key, NameFromAnsi(source, valueName), type, data, length);
 }
 
 Status RegCloseKey(KeyHandle key) {
-    return windows::Close(key) || OpenKeys().erase(key) == 1 ? kSuccess : kInvalidHandle;
+    return CurrentSource().Close(key);
 }
 
 } // namespace platform

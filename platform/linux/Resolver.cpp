@@ -1,6 +1,7 @@
 #include "platform/linux/Resolver.h"
 
 #include "platform/linux/InputFile.h"
+#include "platform/linux/Source.h"
 #include "stores/Unicode.h"
 
 #include <cstring>
@@ -63,8 +64,15 @@ const Mount* MountOf(const Path& path) {
 
 } // namespace
 
-std::optional<Path> Resolver::Open(const Path& root, std::u16string_view subKey, bool view32,
-                                   Status& status) {
+const Path& AnsiCodePageKey() {
+    static const Path kKey{u"machine", u"system", u"currentcontrolset",
+                           u"control", u"nls",    u"codepage"};
+    return kKey;
+}
+
+std::optional<Path> Resolver::Open(const Path& root, std::u16string_view subKey, Status& status) {
+    // A 32-bit program on a 64-bit prefix sees the registry through Wow6432Node.
+    const bool view32 = prefix_.arch == Arch::kWin64;
     view32_ = view32;
     const auto names = stores::SplitKeyPath(subKey);
     if (!names) {
@@ -73,7 +81,7 @@ std::optional<Path> Resolver::Open(const Path& root, std::u16string_view subKey,
     }
     Path tokens;
     for (const auto& name : *names) {
-        tokens.push_back(state_.fold.Fold(name));
+        tokens.push_back(fold_.Fold(name));
     }
     status = kFileNotFound;
     Path key = root;
@@ -123,14 +131,14 @@ unsigned Resolver::AnsiCodePage() {
     Path key = path;
     if (!plain) {
         Status status = kSuccess;
-        const auto found = Open({u"machine"}, u"system\\currentcontrolset\\control\\nls\\codepage",
-                                state_.arch == Arch::kWin64, status);
+        const auto found =
+            Open({u"machine"}, u"system\\currentcontrolset\\control\\nls\\codepage", status);
         if (!found) {
             return 0;
         }
         key = *found;
     }
-    const auto value = Read(Place(key), u"acp");
+    const auto value = Read(Place(key), u"acp", fold_);
     if (!value || value->type != kRegSz) {
         return 0;
     }
@@ -152,15 +160,15 @@ KeyPlace Resolver::Place(const Path& key) {
     return place;
 }
 
-std::optional<Value> Resolver::Read(const KeyPlace& place, const std::u16string& folded) {
+std::optional<Value> Resolver::Read(const KeyPlace& place, const std::u16string& folded,
+                                    const stores::NameFold& fold) {
     if (!place.file) {
         return std::nullopt;
     }
     if (place.sections.tooMany) {
-        const auto& fold = CurrentPrefix().fold;
         return place.file->Scan({place.relative}, fold, folded).front().value;
     }
-    return place.file->ReadValue(place.sections, folded, CurrentPrefix().fold);
+    return place.file->ReadValue(place.sections, folded, fold);
 }
 
 Path Resolver::Child(const Path& key, const std::u16string& name) {
@@ -201,8 +209,7 @@ bool Resolver::FollowLink(Path& key, int depth) {
     }
     const std::u16string target = stores::FromUtf16Bytes(*facts.linkTarget);
     static constexpr std::u16string_view kRoot = u"\\registry\\";
-    if (target.size() <= kRoot.size() ||
-        state_.fold.Fold(target.substr(0, kRoot.size())) != kRoot) {
+    if (target.size() <= kRoot.size() || fold_.Fold(target.substr(0, kRoot.size())) != kRoot) {
         return false;
     }
     const auto names = stores::SplitKeyPath(std::u16string_view(target).substr(kRoot.size()));
@@ -211,7 +218,7 @@ bool Resolver::FollowLink(Path& key, int depth) {
     }
     Path tokens;
     for (const auto& name : *names) {
-        tokens.push_back(state_.fold.Fold(name));
+        tokens.push_back(fold_.Fold(name));
     }
     Path resolved;
     Prefetch(resolved, tokens, 0);
@@ -262,12 +269,12 @@ const KeyFacts& Resolver::Facts(const Path& key, const Path& tokens, std::size_t
 
 void Resolver::Learn(std::vector<Path> paths) {
     const Mount* mount = MountOf(paths.front());
-    if (piggyback_ && mount != nullptr && mount == MountOf(*piggyback_)) {
+    if (codePageKey_ && mount != nullptr && mount == MountOf(*codePageKey_)) {
         // The first pass over system.reg also learns where the code page is, for free.
-        if (!cache_[Join(*piggyback_)].haveSections) {
-            paths.push_back(*piggyback_);
+        if (!cache_[Join(*codePageKey_)].haveSections) {
+            paths.push_back(*codePageKey_);
         }
-        piggyback_.reset();
+        codePageKey_.reset();
     }
     std::shared_ptr<const RegFile> file;
     if (mount != nullptr && ++passes_ <= kMaxPassesPerOpen) {
@@ -299,7 +306,7 @@ void Resolver::Learn(std::vector<Path> paths) {
     }
     std::vector<stores::PathScan> scans;
     if (file) {
-        scans = file->Scan(relatives, state_.fold);
+        scans = file->Scan(relatives, fold_);
         if (!file->ReadProblem().empty() && problem_.empty()) {
             problem_ = file->ReadProblem();
         }
@@ -330,7 +337,7 @@ std::shared_ptr<const RegFile> Resolver::File(const char* name) {
     auto found = files_.find(name);
     if (found == files_.end()) {
         std::string problem;
-        const std::string path = state_.dir + "/" + name;
+        const std::string path = prefix_.dir + "/" + name;
         std::shared_ptr<const RegFile> file;
         if (auto source = OpenInputFile(path, problem)) {
             file = RegFile::Open(std::move(source), name, problem);

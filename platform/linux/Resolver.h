@@ -4,7 +4,8 @@
 #pragma once
 
 #include "platform/Registry.h"
-#include "platform/linux/PrefixState.h"
+#include "stores/NameFold.h"
+#include "stores/RegFile.h"
 
 #include <map>
 #include <memory>
@@ -16,6 +17,16 @@ namespace platform::prefix {
 
 // Key paths below \Registry, as folded names.
 using Path = std::vector<std::u16string>;
+
+// The prefix: its folder, and whether it is a 64-bit one (whose 32-bit programs see the registry
+// through Wow6432Node).
+struct PrefixFiles {
+    std::string dir;
+    stores::Arch arch = stores::Arch::kNone;
+};
+
+// Where the prefix names its ANSI code page (value ACP), below \Registry.
+const Path& AnsiCodePageKey();
 
 // Where an opened key's values are read from: the file and the sections of it that hold the key,
 // or no file for the keys above the files (\Registry, \Registry\User), which hold none.
@@ -30,15 +41,17 @@ struct KeyPlace {
 // path as asked and the path the 32-bit view redirects it to.
 class Resolver {
   public:
-    explicit Resolver(const PrefixState& state) : state_(state) {
-        if (!state.codePageSettled) {
-            piggyback_ = AnsiCodePageKey();
+    // With learnCodePage, the first pass over system.reg also learns where the code page is.
+    Resolver(const PrefixFiles& files, const stores::NameFold& fold, bool learnCodePage)
+        : prefix_(files), fold_(fold) {
+        if (learnCodePage) {
+            codePageKey_ = AnsiCodePageKey();
         }
     }
 
-    // Wine's open of subKey under root: a key path, or the status of the failure.
-    std::optional<Path> Open(const Path& root, std::u16string_view subKey, bool view32,
-                             Status& status);
+    // Wine's open of subKey under root for a 32-bit program: a key path, or the status of the
+    // failure.
+    std::optional<Path> Open(const Path& root, std::u16string_view subKey, Status& status);
 
     // The code page the prefix names (0: none): learnt in this open's first pass over
     // system.reg when nothing stood in the way, else by opening its key as any key is opened.
@@ -47,7 +60,8 @@ class Resolver {
     KeyPlace Place(const Path& key);
 
     // The value of that (folded) name at a key's place.
-    static std::optional<stores::Value> Read(const KeyPlace& place, const std::u16string& folded);
+    static std::optional<stores::Value> Read(const KeyPlace& place, const std::u16string& folded,
+                                             const stores::NameFold& fold);
 
     // Why this open found less than it looked for, when a file stood in the way.
     const std::string& Problem() const { return problem_; }
@@ -83,8 +97,9 @@ class Resolver {
 
     std::shared_ptr<const stores::RegFile> File(const char* name);
 
-    const PrefixState& state_;
-    std::optional<Path> piggyback_;
+    const PrefixFiles& prefix_;
+    const stores::NameFold& fold_;
+    std::optional<Path> codePageKey_; // still to learn in the first pass over system.reg
     bool view32_ = false;
     int linksFollowed_ = 0;
     int passes_ = 0;

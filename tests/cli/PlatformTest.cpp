@@ -1,5 +1,10 @@
-// The Linux platform services the command adds: the safe file replace and UTF-8 at the terminal.
+// The Linux platform services the command adds: the safe file replace, UTF-8 at the terminal, and
+// how names compare and which key a 32-bit program reaches on a Windows disk.
 #include "platform/File.h"
+#include "platform/linux/InputFile.h"
+#include "platform/linux/WindowsSource.h"
+#include "stores/NameFold.h"
+#include "stores/RegText.h"
 #include "stores/Unicode.h"
 
 #include <gtest/gtest.h>
@@ -187,6 +192,53 @@ TEST(Utf8, RoundTripsAndRefusesWhatIsNotUtf8) {
         EXPECT_FALSE(stores::FromUtf8(bad)) << bad;
     }
     EXPECT_EQ(stores::ToUtf8(std::wstring{wchar_t(0xD83D), L'x'}), "\xef\xbf\xbdx");
+}
+
+TEST(Names, CompareAsWindowsDoesBeforeItsTableIsKnown) {
+    const stores::NameFold latin;
+    EXPECT_TRUE(latin.Same(u"SOFTWARE", u"software"));
+    EXPECT_TRUE(latin.Same(u"J\u00dcRGEN", u"J\u00fcrgen"));
+    EXPECT_TRUE(latin.Same(u"\u0178", u"\u00ff"));
+    EXPECT_FALSE(latin.Same(u"\u00d7", u"\u00f7")); // the signs, not letters
+    EXPECT_FALSE(latin.Same(u"Software", u"Softwar"));
+    EXPECT_TRUE(latin.SameFileName("UsrClass.dat", "USRCLASS.DAT"));
+    EXPECT_FALSE(latin.SameFileName("caf\xe9", "CAF\xc9")); // not UTF-8: only itself
+    // The hash lh lists keep, for names whose upper case every Windows agrees on.
+    EXPECT_EQ(stores::AsciiNameHash(u"ab"), 65u * 37 + 66);
+    EXPECT_EQ(stores::AsciiNameHash(u"AB"), stores::AsciiNameHash(u"ab"));
+    EXPECT_FALSE(stores::AsciiNameHash(u"\u00e9"));
+
+    char pattern[] = "/tmp/ostrel-names.XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    const std::string dir = pattern;
+    fs::create_directory(dir + "/J\xc3\xbcrgen");
+    EXPECT_EQ(platform::FindNoCase(dir, "J\xc3\x9cRGEN"), dir + "/J\xc3\xbcrgen");
+    EXPECT_FALSE(platform::FindNoCase(dir, "Jurgen"));
+    fs::remove_all(dir);
+}
+
+TEST(Wow64View, FollowsMicrosoftsTableOfRedirectedAndSharedKeys) {
+    const std::pair<std::u16string_view, std::u16string_view> rows[] = {
+        {u"SOFTWARE\\Activision\\Call of Duty 4",
+         u"SOFTWARE\\Wow6432Node\\Activision\\Call of Duty 4"},
+        // Once, right under SOFTWARE: a Wow6432Node deeper down is an ordinary key.
+        {u"software\\Wow6432Node\\Activision", u"software\\Wow6432Node\\Activision"},
+        {u"SOFTWARE", u"SOFTWARE\\Wow6432Node"},
+        {u"SOFTWARE\\Classes\\.txt", u"SOFTWARE\\Classes\\.txt"},
+        {u"SOFTWARE\\Classes\\clsid\\{1}", u"SOFTWARE\\Classes\\Wow6432Node\\clsid\\{1}"},
+        {u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts",
+         u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts"},
+        {u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion",
+         u"SOFTWARE\\Wow6432Node\\Microsoft\\Windows NT\\CurrentVersion"},
+        {u"SYSTEM\\CurrentControlSet", u"SYSTEM\\CurrentControlSet"},
+    };
+    const stores::NameFold fold;
+    for (const auto& [asked, reached] : rows) {
+        const auto names = stores::SplitKeyPath(asked);
+        ASSERT_TRUE(names);
+        EXPECT_EQ(platform::Wow64View(*names, fold), stores::SplitKeyPath(reached))
+            << stores::ToUtf8(asked);
+    }
 }
 
 } // namespace

@@ -194,6 +194,26 @@ expect "virtualstore" 0 "ЖЁЛТ-ALICE" -- "$ostrel" recover --windows "$disk" 
 grep -q 'VirtualStore copy of Users/alice' "$work/stderr" || fail "virtualstore: $(cat "$work/stderr")"
 expect "profile without a copy" 0 "ABCD-EFGH-IJKL-MNOP-QRST" -- "$ostrel" recover --windows "$disk" --user bob
 expect "no such profile" 2 "" -- "$ostrel" recover --windows "$disk" --user carol
+grep -q 'no profile Users/carol (the profiles there: alice, bob)' "$work/stderr" ||
+  fail "no such profile: $(cat "$work/stderr")"
+# A profile never logged on to has no UsrClass.dat: its user saw the machine's key. A name beyond
+# ASCII is found in any letter case, as Windows finds it.
+mkdir -p "$disk/Users/carl" "$disk/Users/Jürgen" &&
+  cp -r "$disk/Users/alice/AppData" "$disk/Users/Jürgen/"
+expect "profile without its hive" 0 "ABCD-EFGH-IJKL-MNOP-QRST" -- "$ostrel" recover --windows "$disk" --user carl
+grep -q 'carl has no AppData/Local/Microsoft/Windows/UsrClass.dat' "$work/stderr" ||
+  fail "profile without its hive: $(cat "$work/stderr")"
+expect "profile in other letters" 0 "ЖЁЛТ-ALICE" -- "$ostrel" recover --windows "$disk" --user JÜRGEN
+rm -r "$disk/Users/carl" "$disk/Users/Jürgen"
+# Windows redirects a 32-bit program once, right under SOFTWARE: a Wow6432Node deeper in the path
+# is an ordinary key it never enters (Wine's rule, for prefixes, would).
+cp -r "$disk" "$work/disk-deep"
+python3 -c 'import sys; sys.path.insert(0, sys.argv[1]); import hives
+open(sys.argv[2], "wb").write(hives.hive(hives.software([(
+    r"Wow6432Node\Activision\Wow6432Node\Call of Duty 4",
+    [("codkey", hives.REG_SZ, hives.sz("NOT-SEEN-BY-32-BIT"))])])))' \
+  "$(dirname "$(realpath "$0")")/../prefix" "$work/disk-deep/Windows/System32/config/software"
+expect "one redirection" 0 "ABCD-EFGH-IJKL-MNOP-QRST" -- "$ostrel" recover --windows "$work/disk-deep"
 expect "no windows there" 2 "" -- "$ostrel" recover --windows "$work/notprefix"
 expect "backup from windows" 0 "ostrel.txt written!" -- "$ostrel" backup --windows "$disk" --user alice
 expect_file "backup from windows" "${header}"$'\xc6\xa8\xcb\xd2'"-ALICE"$'\r\n'
@@ -201,6 +221,8 @@ rm ostrel.txt
 cp -r "$disk" "$work/disk-cut" && truncate -s 4200 "$work/disk-cut/Windows/System32/config/software"
 expect "hive cut short" 1 "Error" -- "$ostrel" recover --windows "$work/disk-cut"
 grep -q 'software: hive truncated' "$work/stderr" || fail "hive cut short: $(cat "$work/stderr")"
+grep -q 'software: the file ends before its hive bins do' "$work/stderr" ||
+  fail "hive cut short, said: $(cat "$work/stderr")"
 python3 "$(dirname "$(realpath "$0")")/../prefix/hives.py" disk "$work/disk-dirty" dirty
 printf 'HIBR' >"$work/disk-dirty/hiberfil.sys"
 expect "dirty hive" 0 "ABCD-EFGH-IJKL-MNOP-QRST" -- "$ostrel" recover --windows "$work/disk-dirty/Windows"

@@ -30,10 +30,10 @@ struct Lookup {
 };
 
 Lookup Find(const std::string& bytes, std::u16string_view path, std::u16string_view name,
-            std::size_t limit = 1 << 20, stores::Fold fold = stores::LatinUpcase) {
+            std::size_t limit = 1 << 20, const stores::NameFold& fold = stores::NameFold()) {
     stores::MemorySource source(bytes);
     Lookup lookup;
-    auto hive = stores::Hive::Open(source, lookup.problem, std::move(fold));
+    auto hive = stores::Hive::Open(source, lookup.problem, fold);
     if (!hive) {
         return lookup;
     }
@@ -136,16 +136,15 @@ TEST(HiveFiles, ReadsNoMoreOfAValueThanAsked) {
 TEST(HiveFiles, ComparesNamesWithTheFoldItIsGiven) {
     // Cyrillic letters are beyond the default's Latin-1; the installation's own table knows them.
     // A lower-case table serves as well as Windows' upper-case one, lh hashes included.
-    const auto cyrillic = [](char16_t unit) {
-        return unit >= 0x410 && unit <= 0x42F ? static_cast<char16_t>(unit + 0x20)
-               : unit >= u'A' && unit <= u'Z' ? static_cast<char16_t>(unit + 0x20)
-                                              : unit;
-    };
+    std::ifstream in(std::string(OSTREL_WINE_NLS) + "/l_intl.nls", std::ios::binary);
+    const auto cyrillic =
+        stores::NameFold::FromNls(std::string(std::istreambuf_iterator<char>(in), {}));
+    ASSERT_TRUE(cyrillic);
     const std::string bytes = Fixture("software.hiv");
     EXPECT_EQ(Find(bytes, u"ключи\\ünïcode", u"имя").result, Result::kMissing);
-    EXPECT_EQ(Find(bytes, u"ключи\\Ünïcode", u"имя", 100, cyrillic).result, Result::kFound);
+    EXPECT_EQ(Find(bytes, u"ключи\\Ünïcode", u"имя", 100, *cyrillic).result, Result::kFound);
     EXPECT_EQ(
-        Find(bytes, u"WOW6432NODE\\activision\\Call OF Duty 4", u"CODkey", 100, cyrillic).result,
+        Find(bytes, u"WOW6432NODE\\activision\\Call OF Duty 4", u"CODkey", 100, *cyrillic).result,
         Result::kFound);
 }
 

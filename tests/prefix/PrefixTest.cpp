@@ -1,8 +1,8 @@
 // The prefix reader against registry files written by hand: Wine's text format, the 32-bit view,
 // links, code pages, and files that are damaged, huge or replaced while being read.
-#include "platform/linux/Prefix.h"
 #include "platform/Registry.h"
 #include "platform/Text.h"
+#include "platform/linux/PrefixSource.h"
 #include "registry/General.h"
 #include "stores/CodePage.h"
 #include "stores/RegFile.h"
@@ -120,6 +120,25 @@ TEST(PrefixFiles, RedirectsOnlyAWin64PrefixThroughWow6432Node) {
         ASSERT_EQ(prefix.Use(), "");
         EXPECT_EQ(Recover(), expected);
     }
+}
+
+TEST(PrefixFiles, AKeyOpenedInOnePrefixIsNoKeyOnceAnotherIsChosen) {
+    Prefix first;
+    first.Write("system.reg", kHeader + Section("Software\\\\Game", "\"v\"=\"1\"\n"));
+    ASSERT_EQ(first.Use(), "");
+    platform::KeyHandle key = 0;
+    ASSERT_EQ(platform::RegOpenKeyExA(platform::kLocalMachine, "Software\\Game", 0,
+                                      platform::kKeyRead, key),
+              0);
+    Prefix second;
+    second.Write("system.reg", kHeader + Section("Software\\\\Game", "\"v\"=\"2\"\n"));
+    ASSERT_EQ(second.Use(), "");
+    platform::ValueType type = platform::kRegSz;
+    unsigned char data[8];
+    std::uint32_t length = sizeof(data);
+    EXPECT_EQ(platform::RegQueryValueExA(key, "v", nullptr, type, data, length), 6);
+    EXPECT_EQ(platform::RegCloseKey(key), 6); // ERROR_INVALID_HANDLE
+    EXPECT_EQ(Query(kHklm, "Software\\Game", "v").data, std::string("2\0", 2));
 }
 
 TEST(PrefixFiles, NeverFallsBackToThe64BitKeyOnAWin64Prefix) {

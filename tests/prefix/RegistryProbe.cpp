@@ -16,7 +16,7 @@
 #include <windows.h>
 #else
 #include "platform/Registry.h"
-#include "platform/linux/Prefix.h"
+#include "platform/linux/PrefixSource.h"
 #endif
 
 namespace {
