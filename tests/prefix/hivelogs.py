@@ -8,6 +8,9 @@ usage: hivelogs.py fixtures DIR   DIR/CASE/{primary,T.LOG1,T.LOG2,T.LOG} for eve
                                   DIR/S0.expect..S2.expect: "key<TAB>value<TAB>answer" lines, the
                                   answers as hive_probe gives them
        hivelogs.py seeds DIR      fuzz seeds: a key, then primary and logs split by SPLIT
+       hivelogs.py dirty HIVE AFTER LOG [old]
+                                  HIVE left dirty on its way to the hive file AFTER, whose pages
+                                  wait in LOG: one entry (Windows 8.1 and later), or XP's log
 """
 import os
 import struct
@@ -230,6 +233,24 @@ def seeds(out):
             f.write(hives.CODKEY.encode() + b"\n" + SPLIT.join([hive] + list(logs.values())))
 
 
+def dirty(hive, after, log, fmt="new"):
+    with open(hive, "rb") as f:
+        old = f.read()
+    with open(after, "rb") as f:
+        new = f.read()
+    n = 100
+    if fmt == "old":
+        data = {hive: primary(old, n + 1, n), log: old_log(old, new, n)}
+    else:
+        data = {hive: primary(old, n + 1, n), log: new_log(old, n, [entry(n, new, changed(old, new))])}
+    for name, bytes_ in data.items():
+        with open(name, "wb") as f:
+            f.write(bytes_)
+
+
 if __name__ == "__main__":
+    if sys.argv[1] == "dirty":
+        dirty(*sys.argv[2:])
+        sys.exit(0)
     os.makedirs(sys.argv[2], exist_ok=True)
     {"fixtures": fixtures, "seeds": seeds}[sys.argv[1]](sys.argv[2])
