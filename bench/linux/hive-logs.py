@@ -8,11 +8,14 @@ Writes SOFTWARE-like hives with tests/prefix/hives.py into BUILD_DIR/bench-hive-
 about 48 MiB with 6 MiB of logs (new format, in LOG1 and LOG2, and the old format's single log),
 and one of 160 MB with 1 MiB and with 8 MiB of logs. The logs rewrite pages spread over the hive
 and, last, the page that holds the key, which then reads WXYZ-... instead of ABCD-...; entries are
-made by tests/prefix/hivelogs.py. Times RUNS reads of the key, in alternating order, with
-hive_probe on the clean hive, with hive_probe on the dirty hive and its logs, and with hivexget
-on the dirty primary; peak memory comes from GNU time. Prints one table; a benchmark, not a test.
+made by tests/prefix/hivelogs.py. Each hive stands in a Windows folder tree of its own, with
+the code page table Windows keeps beside it. Times RUNS reads of the key, in rotating order, with
+`ostrel recover --windows` on the clean hive, with the same on the dirty hive and its logs, and
+with hivexget on the dirty primary; peak memory comes from GNU time. Prints one table; a
+benchmark, not a test.
 """
 import os
+import shutil
 import statistics
 import subprocess
 import sys
@@ -61,6 +64,20 @@ def old_logs(clean, new, runs):
     return {"SOFTWARE.LOG": hivelogs.old_log(bytes(before), new, SEQ)}
 
 
+def windows_tree(folder, software, logs=()):
+    """FOLDER/Windows/System32/config/SOFTWARE (a hard link to the hive) and its logs."""
+    config = os.path.join(folder, "Windows", "System32", "config")
+    os.makedirs(config, exist_ok=True)
+    for path in [software] + list(logs):
+        name = "SOFTWARE" if path == software else os.path.basename(path)
+        if not os.path.exists(os.path.join(config, name)):
+            os.link(path, os.path.join(config, name))
+    table = os.path.join(folder, "Windows", "System32", "C_1252.NLS")
+    if not os.path.exists(table):
+        shutil.copy("/usr/share/wine/nls/c_1252.nls", table)
+    return folder
+
+
 def spawn_timed(cmd, stdin_path, want):
     with tempfile.TemporaryFile() as out:
         actions = [(os.POSIX_SPAWN_OPEN, 0, stdin_path, os.O_RDONLY, 0),
@@ -87,13 +104,12 @@ def peak_kib(cmd, stdin_path):
 def main():
     build = os.path.abspath(sys.argv[1])
     runs = int(sys.argv[2]) if len(sys.argv) > 2 else 21
-    probe = os.path.join(build, "hive_probe")
+    ostrel = os.path.join(build, "ostrel")
     work = os.path.join(build, "bench-hive-logs")
     os.makedirs(work, exist_ok=True)
     question = os.path.join(work, "question")
     with open(question, "w") as f:
         f.write(KEY + "\tcodkey\n")
-    old_hex, new_hex = OLD.hex().encode(), NEW.hex().encode()
 
     rows = []
     for mb, log_mib, kind in ((50.3, 6, "new"), (50.3, 6, "old"), (160, 1, "new"), (160, 8, "new")):
@@ -114,7 +130,10 @@ def main():
             with open(primary, "wb") as f:
                 f.write(hivelogs.primary(clean, SEQ + 1, SEQ))
         logs = sorted(os.path.join(folder, name) for name in os.listdir(folder) if ".LOG" in name)
-        readers = [([probe, clean_path], old_hex), ([probe, primary] + logs, new_hex),
+        clean_tree = windows_tree(clean_path + "-tree", clean_path)
+        dirty_tree = windows_tree(folder + "-tree", primary, logs)
+        readers = [([ostrel, "recover", "--windows", clean_tree], b"ABCD-EFGH"),
+                   ([ostrel, "recover", "--windows", dirty_tree], b"WXYZ-EFGH"),
                    (["/usr/bin/hivexget", primary, KEY, "codkey"], b"ABCD-EFGH")]
         times = [[] for _ in readers]
         for run in range(runs):
@@ -126,8 +145,8 @@ def main():
                      [peak_kib(cmd, question) for cmd, _ in readers]))
 
     print("%d runs of each reader per hive, in turn; medians (fastest)." % runs)
-    print("| hive | size (bytes) | logs | log bytes | hive_probe, clean ms | KiB | "
-          "hive_probe, logs replayed ms | KiB | hivexget ms | KiB |")
+    print("| hive | size (bytes) | logs | log bytes | recover, clean ms | KiB | "
+          "recover, logs replayed ms | KiB | hivexget ms | KiB |")
     print("|---|---|---|---|---|---|---|---|---|---|")
     for mb, size, kind, log_size, times, peaks in rows:
         cells = ["%.2f (%.2f) | %d" % (statistics.median(t), min(t), kib)
