@@ -1,6 +1,7 @@
 #include "platform/linux/WindowsSource.h"
 
 #include "platform/linux/InputFile.h"
+#include "stores/HiveLog.h"
 #include "stores/RegText.h"
 #include "stores/Unicode.h"
 
@@ -279,21 +280,53 @@ std::string WindowsSource::OpenHive(const std::string& path, OpenedHive& opened,
     opened.path = path;
     opened.file = OpenInputFile(path, problem);
     if (opened.file) {
-        opened.hive = stores::Hive::Open(*opened.file, problem, tables_.Fold());
+        const stores::ByteSource& bytes =
+            stores::HiveNeedsLogs(*opened.file) ? ReplayLogs(opened, notes) : *opened.file;
+        opened.hive = stores::Hive::Open(bytes, problem, tables_.Fold());
     }
     if (!opened.hive) {
         return problem.find(path) == std::string::npos ? path + ": " + problem : problem;
-    }
-    if (opened.hive->Dirty()) {
-        notes.push_back(path +
-                        ": Windows did not close this hive cleanly; its latest changes may be in "
-                        "its .LOG1 and .LOG2 files, which are not read");
     }
     if (opened.hive->CutShort()) {
         notes.push_back(path + ": the file ends before its hive bins do: it was cut short, and "
                                "what it lost cannot be read");
     }
     return {};
+}
+
+// Windows did not close the hive cleanly: its latest changes wait in the transaction logs beside
+// it, which Windows lays over it when it next loads it. So does this, in memory: the hive as that
+// Windows would see it, or, when no log can be applied, the hive as it is, with a warning.
+const stores::ByteSource& WindowsSource::ReplayLogs(OpenedHive& opened,
+                                                    std::vector<std::string>& notes) {
+    const std::size_t slash = opened.path.rfind('/');
+    const std::string folder = opened.path.substr(0, slash);
+    const std::string name = opened.path.substr(slash + 1);
+    std::vector<stores::HiveLogFile> logs;
+    // SOFTWARE.LOG1 and .LOG2 since Vista; XP's software.LOG.
+    for (const char* suffix : {".LOG1", ".LOG2", ".LOG"}) {
+        const auto log = FindNoCase(folder, name + suffix, tables_.Fold());
+        if (!log) {
+            continue;
+        }
+        std::string problem;
+        if (auto file = OpenInputFile(*log, problem)) {
+            logs.push_back({log->substr(slash + 1), file.get()});
+            opened.logs.push_back(std::move(file));
+        } else {
+            notes.push_back(problem);
+        }
+    }
+    stores::HiveReplay replay = stores::ReplayHiveLogs(*opened.file, logs);
+    if (!replay.hive) {
+        notes.push_back(opened.path + ": Windows did not close this hive cleanly, and " +
+                        replay.problem + ": the key may be out of date");
+        return *opened.file;
+    }
+    notes.push_back(opened.path + ": Windows did not close this hive cleanly: " + replay.said +
+                    ", as Windows would at its next boot");
+    opened.replayed = std::move(replay.hive);
+    return *opened.replayed;
 }
 
 // The outcome of a walk, with the reason left where the command finds it.

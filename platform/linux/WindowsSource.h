@@ -64,6 +64,8 @@ class WindowsSource final : public RegistrySource {
     struct OpenedHive {
         std::string path;
         std::unique_ptr<stores::ByteSource> file;
+        std::vector<std::unique_ptr<stores::ByteSource>> logs;
+        std::unique_ptr<stores::ByteSource> replayed; // the file with its logs laid over it
         std::optional<stores::Hive> hive;
     };
     struct OpenKey {
@@ -81,6 +83,7 @@ class WindowsSource final : public RegistrySource {
 
     std::string OpenHive(const std::string& path, OpenedHive& opened,
                          std::vector<std::string>& notes);
+    const stores::ByteSource& ReplayLogs(OpenedHive& opened, std::vector<std::string>& notes);
     stores::Hive::Result Walk(OpenedHive& opened, const Names& names, stores::HiveCell& key);
     std::optional<std::u16string> CurrentControlSet();
     unsigned AnsiCodePage();

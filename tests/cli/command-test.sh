@@ -215,16 +215,72 @@ grep -q 'software: the file ends before its hive bins do' "$work/stderr" ||
 python3 "$(dirname "$(realpath "$0")")/../prefix/hives.py" disk "$work/disk-dirty" dirty
 printf 'HIBR' >"$work/disk-dirty/hiberfil.sys"
 expect "dirty hive" 0 "ABCD-EFGH-IJKL-MNOP-QRST" -- "$ostrel" recover --windows "$work/disk-dirty/Windows"
+grep -q 'software: Windows did not close this hive cleanly, and no transaction log was found beside it: the key may be out of date' "$work/stderr" ||
+  fail "dirty: $(cat "$work/stderr")"
 [ "$(grep -c 'did not close this hive cleanly' "$work/stderr")" = 1 ] || fail "dirty: $(cat "$work/stderr")"
 grep -q 'hibernated (Fast Startup)' "$work/stderr" || fail "hibernated: $(cat "$work/stderr")"
-# scan finds the disk mounted (a loop-mounted image stands for the partition), and alice's copy.
+# Windows stopped before it wrote its hives into their files (a power cut, Fast Startup): the
+# changes wait in the logs beside them, which are read as Windows reads them at its next boot. The
+# key changed in SOFTWARE's log, the code page (to 1252) in SYSTEM's (XP's single .LOG, of the
+# older format), alice's copy in her hive's.
+logged="$work/disk-logs"
+cp -r "$disk" "$logged"
+config="$logged/Windows/System32/config"
+aliceclasses="$logged/Users/alice/AppData/Local/Microsoft/Windows"
+prefixsrc="$(dirname "$(realpath "$0")")/../prefix"
+python3 - "$prefixsrc" "$work/after" <<'PY' || fail "could not make the hives after the logs"
+import os, struct, sys
+sys.path.insert(0, sys.argv[1])
+import hives
+from hives import CODKEY, REG_DWORD, REG_SZ, Key, path, sz
+os.makedirs(sys.argv[2], exist_ok=True)
+def write(name, root):
+    with open(os.path.join(sys.argv[2], name), "wb") as f:
+        f.write(hives.hive(root))
+software = hives.software([(r"Microsoft\Windows", [])])
+path(software, CODKEY).values = [("codkey", REG_SZ, sz("WXYZ-FROM-THE-LOG"))]
+write("software", software)
+write("deleted", Key("ROOT", keys=[Key("Wow6432Node", keys=[Key("Activision")])]))
+def control(acp):
+    return Key("Control", keys=[Key("Nls", keys=[Key("CodePage", [("ACP", REG_SZ, sz(acp))])])])
+write("SYSTEM", Key("ROOT", keys=[Key("Select", [("Current", REG_DWORD, struct.pack("<I", 2))]),
+                                  Key("ControlSet001", keys=[control("1252")]),
+                                  Key("ControlSet002", keys=[control("1252")])]))
+classes = Key("ROOT", keys=[Key(".txt")])
+path(classes, "VirtualStore\\MACHINE\\SOFTWARE\\WOW6432Node\\" + CODKEY.split("\\", 1)[1],
+     [("codkey", REG_SZ, sz("ALICE-FROM-THE-LOG"))])
+write("alice", classes)
+PY
+cp -r "$logged" "$work/disk-deleted"
+hivelogs() { python3 "$prefixsrc/hivelogs.py" dirty "$@" || fail "hivelogs.py dirty $*"; }
+hivelogs "$config/software" "$work/after/software" "$config/SOFTWARE.LOG1"
+hivelogs "$config/SYSTEM" "$work/after/SYSTEM" "$config/system.LOG" old
+hivelogs "$aliceclasses/UsrClass.dat" "$work/after/alice" "$aliceclasses/UsrClass.dat.LOG1"
+expect "replayed" 0 "WXYZ-FROM-THE-LOG" -- "$ostrel" recover --windows "$logged"
+grep -qF "config/software: Windows did not close this hive cleanly: replayed 1 entry of SOFTWARE.LOG1, as Windows would at its next boot" "$work/stderr" ||
+  fail "replayed: $(cat "$work/stderr")"
+grep -qF "config/SYSTEM: Windows did not close this hive cleanly: replayed system.LOG (" "$work/stderr" ||
+  fail "replayed, SYSTEM: $(cat "$work/stderr")"
+expect "replayed profile" 0 "ALICE-FROM-THE-LOG" -- "$ostrel" recover --windows "$logged" --user alice
+expect "backup replayed" 0 "ostrel.txt written!" -- "$ostrel" backup --windows "$logged"
+expect_file "backup replayed" "${header}WXYZ-FROM-THE-LOG"$'\r\n'
+# The code page the log names: Cyrillic is no letter of 1252.
+expect "replayed code page" 0 "ostrel.txt written!" -- "$ostrel" backup --windows "$logged" --key "Ж"
+expect_file "replayed code page" "${header}?"$'\r\n'
+rm ostrel.txt
+hivelogs "$work/disk-deleted/Windows/System32/config/software" "$work/after/deleted" \
+  "$work/disk-deleted/Windows/System32/config/software.log1"
+expect "deleted by the log" 1 "Error" -- "$ostrel" recover --windows "$work/disk-deleted"
+grep -q 'no such key' "$work/stderr" || fail "deleted by the log: $(cat "$work/stderr")"
+# scan finds the disk mounted (a loop-mounted image stands for the partition), its logs replayed,
+# and alice's copy.
 truncate -s 8M "$work/disk.img" && mkdir -p "$work/mnt"
-if [ "$(id -u)" = 0 ] && mkfs.ext4 -q -d "$disk" "$work/disk.img" 2>/dev/null &&
+if [ "$(id -u)" = 0 ] && mkfs.ext4 -q -d "$logged" "$work/disk.img" 2>/dev/null &&
   mount -o loop,ro "$work/disk.img" "$work/mnt" 2>/dev/null; then
   diskmount="$work/mnt"
   out="$(timeout 20 env -u WINEPREFIX HOME="$work/nohome" "$ostrel" scan 2>"$work/stderr")"
-  grep -qxF "Windows	$work/mnt	ABCD-EFGH-IJKL-MNOP-QRST" <<<"$out" || fail "scan of a disk: $out"
-  grep -qxF "Windows user alice	$work/mnt	ЖЁЛТ-ALICE" <<<"$out" || fail "scan of alice: $out"
+  grep -qxF "Windows	$work/mnt	WXYZ-FROM-THE-LOG" <<<"$out" || fail "scan of a disk: $out"
+  grep -qxF "Windows user alice	$work/mnt	ALICE-FROM-THE-LOG" <<<"$out" || fail "scan of alice: $out"
   grep -q 'user bob' <<<"$out" && fail "scan: bob, who has no copy, has a line"
   umount "$work/mnt" && diskmount=""
 else

@@ -2,14 +2,17 @@
 // per line on stdin, "KEY\PATH<TAB>value name" in UTF-8 (an empty name is the default value); one
 // answer per line on stdout: "found TYPE SIZE HEX", "missing" or "damaged".
 //
-// usage: hive_probe HIVE
+// usage: hive_probe HIVE [LOG...]   with logs, a dirty hive is read as they leave it (what was
+//                                  replayed goes to stderr)
 #include "platform/linux/InputFile.h"
 #include "stores/Hive.h"
+#include "stores/HiveLog.h"
 #include "stores/RegText.h"
 #include "stores/Unicode.h"
 
 #include <cstdio>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -23,13 +26,29 @@ std::u16string Utf16(const std::string& text) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: hive_probe HIVE\n");
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: hive_probe HIVE [LOG...]\n");
         return 2;
     }
     std::string problem;
     const auto file = platform::OpenInputFile(argv[1], problem);
-    auto hive = file ? stores::Hive::Open(*file, problem) : std::nullopt;
+    std::vector<std::unique_ptr<stores::ByteSource>> logFiles;
+    std::vector<stores::HiveLogFile> logs;
+    for (int i = 2; file && i < argc; ++i) {
+        logFiles.push_back(platform::OpenInputFile(argv[i], problem));
+        if (logFiles.back()) {
+            logs.push_back({argv[i], logFiles.back().get()});
+        }
+    }
+    stores::HiveReplay replay;
+    if (file && argc > 2) {
+        replay = stores::ReplayHiveLogs(*file, logs);
+        if (!replay.said.empty() || !replay.problem.empty()) {
+            std::fprintf(stderr, "hive_probe: %s\n", (replay.said + replay.problem).c_str());
+        }
+    }
+    const stores::ByteSource* source = replay.hive ? replay.hive.get() : file.get();
+    auto hive = source ? stores::Hive::Open(*source, problem) : std::nullopt;
     if (!hive) {
         std::fprintf(stderr, "hive_probe: %s\n", problem.c_str());
         return 1;
