@@ -33,19 +33,9 @@ std::optional<std::string> FindPath(std::string folder, std::initializer_list<co
     return folder;
 }
 
-const char* const kClassesInProfile[] = {"AppData", "Local", "Microsoft", "Windows",
-                                         "UsrClass.dat"};
-
+// A profile's own hive of classes, which holds the VirtualStore.
 std::optional<std::string> FindUsrClass(const std::string& profile, const stores::NameFold& fold) {
-    std::string path = profile;
-    for (const char* name : kClassesInProfile) {
-        const auto found = FindNoCase(path, name, fold);
-        if (!found) {
-            return std::nullopt;
-        }
-        path = *found;
-    }
-    return path;
+    return FindPath(profile, {"AppData", "Local", "Microsoft", "Windows", "UsrClass.dat"}, fold);
 }
 
 // The volume's root, which holds Users beside the Windows folder, named as the user would.
