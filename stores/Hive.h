@@ -111,7 +111,8 @@ class Hive {
     bool EachEntry(std::uint64_t at, std::size_t count, std::size_t size, Visit visit);
     Result FindSubkey(const Key& parent, HiveCell parentCell, std::u16string_view name,
                       HiveCell& child, Key& childKey);
-    Result CountSubkeys(const Key& parent, HiveCell parentCell, const List& top);
+    Result CountSubkeys(const Key& parent, HiveCell parentCell, const List& top,
+                        std::vector<List>& leaves);
     Result SearchLeaf(const List& leaf, std::u16string_view name, const std::uint32_t* hash,
                       HiveCell& child, Key& childKey);
     Result ValueEntry(HiveCell cell, std::u16string_view name, std::size_t limit, HiveValue& value,

@@ -103,35 +103,33 @@ Hive::Result Hive::FindSubkey(const Key& parent, HiveCell parentCell, std::u16st
     if (!ReadList(parent.subkeyList, top)) {
         return Result::kDamaged;
     }
-    if (const Result counted = CountSubkeys(parent, parentCell, top); counted != Result::kFound) {
+    std::vector<List> leaves;
+    if (const Result counted = CountSubkeys(parent, parentCell, top, leaves);
+        counted != Result::kFound) {
         return counted;
     }
     // The hash Windows keeps in lh lists: each unit upper-cased, base 37. Beyond ASCII it depends
     // on the upper-case table of the Windows that wrote it, which the caller's fold need not
     // match letter for letter: such a name is sought by name alone.
     const std::optional<std::uint32_t> hash = AsciiNameHash(name);
-    if (top.kind != 'i') {
-        return SearchLeaf(top, name, hash ? &*hash : nullptr, child, childKey);
-    }
-    Result result = Result::kMissing;
     bool damaged = false;
-    if (!EachEntry(top.entries, top.count, 4, [&](const unsigned char* at) {
-            List leaf;
-            result = ReadList(U32(at), leaf)
-                         ? SearchLeaf(leaf, name, hash ? &*hash : nullptr, child, childKey)
-                         : Result::kDamaged;
-            damaged = damaged || result == Result::kDamaged;
-            return result != Result::kFound;
-        })) {
-        return Result::kDamaged;
+    for (const List& leaf : leaves) {
+        const Result result = SearchLeaf(leaf, name, hash ? &*hash : nullptr, child, childKey);
+        if (result == Result::kFound) {
+            return result;
+        }
+        damaged = damaged || result == Result::kDamaged;
     }
-    return result == Result::kFound ? result : damaged ? Result::kDamaged : Result::kMissing;
+    return damaged ? Result::kDamaged : Result::kMissing;
 }
 
 // Windows, as it loads a hive, checks that a key's lists hold as many subkeys as the key counts,
 // and that an index lists leaves, never another index: there is no index within an index to
-// descend into, and so no loop of them to follow. kFound when the lists agree with the key.
-Hive::Result Hive::CountSubkeys(const Key& parent, HiveCell parentCell, const List& top) {
+// descend into, and so no loop of them to follow. kFound when the lists agree with the key, with
+// the leaves read on the way (the list itself, when it is a leaf), so that a search reads none
+// of them twice.
+Hive::Result Hive::CountSubkeys(const Key& parent, HiveCell parentCell, const List& top,
+                                std::vector<List>& leaves) {
     // Lists that name the same cells over and over could make one lookup read far more than the
     // file holds; a hive that is whole has room for every subkey it lists. An index is given up
     // as soon as its leaves list more.
@@ -144,7 +142,9 @@ Hive::Result Hive::CountSubkeys(const Key& parent, HiveCell parentCell, const Li
         return listed <= room;
     };
     std::uint64_t total = top.count;
-    if (top.kind == 'i') {
+    if (top.kind != 'i') {
+        leaves.push_back(top);
+    } else {
         total = 0;
         bool agree = true;
         if (!EachEntry(top.entries, top.count, 4,
@@ -166,6 +166,7 @@ Hive::Result Hive::CountSubkeys(const Key& parent, HiveCell parentCell, const Li
                            } else {
                                total += leaf.count;
                                agree = roomy(total);
+                               leaves.push_back(leaf);
                            }
                            return agree;
                        }) ||

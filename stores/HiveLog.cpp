@@ -1,5 +1,6 @@
 #include "stores/HiveLog.h"
 
+#include "stores/HiveFormat.h"
 #include "stores/Marvin32.h"
 
 #include <algorithm>
@@ -15,9 +16,9 @@ namespace stores {
 
 namespace {
 
-constexpr std::uint64_t kBaseBlock = 4096; // the hive bins start after it
-constexpr std::uint64_t kSector = 512;     // a log keeps its copy of the base block in one
-constexpr std::uint64_t kPage = 4096;
+using hive::kBaseBlock;
+using hive::kPage;
+constexpr std::uint64_t kSector = 512; // a log keeps its copy of the base block in one
 constexpr std::size_t kSequence1 = 4;
 constexpr std::size_t kSequence2 = 8;
 constexpr std::size_t kStamp = 12;
@@ -37,13 +38,10 @@ constexpr std::string_view kNoEntry = "no entry"; // the log's entries end here
 
 using Sector = std::array<unsigned char, kSector>;
 
-std::uint32_t Get32(const unsigned char* at) {
-    return static_cast<std::uint32_t>(at[0]) | (static_cast<std::uint32_t>(at[1]) << 8) |
-           (static_cast<std::uint32_t>(at[2]) << 16) | (static_cast<std::uint32_t>(at[3]) << 24);
-}
+using hive::U32;
 
-std::uint64_t Get64(const unsigned char* at) {
-    return Get32(at) | (std::uint64_t{Get32(at + 4)} << 32);
+std::uint64_t U64(const unsigned char* at) {
+    return U32(at) | (std::uint64_t{U32(at + 4)} << 32);
 }
 
 void Put32(unsigned char* at, std::uint32_t value) {
@@ -60,7 +58,7 @@ std::string_view View(const unsigned char* bytes, std::size_t size) {
 std::uint32_t Checksum(const unsigned char* block) {
     std::uint32_t sum = 0;
     for (std::size_t i = 0; i < kChecksum; i += 4) {
-        sum ^= Get32(block + i);
+        sum ^= U32(block + i);
     }
     return sum == 0 ? 1 : sum == 0xFFFFFFFF ? 0xFFFFFFFE : sum;
 }
@@ -83,7 +81,7 @@ bool ReadAll(const ByteSource& file, std::uint64_t at, void* into, std::size_t s
 // A base block Windows finished writing: read whole, its checksum right.
 bool SoundHeader(const ByteSource& file, Sector& head) {
     return ReadAll(file, 0, head.data(), head.size()) &&
-           Get32(&head[kChecksum]) == Checksum(head.data());
+           U32(&head[kChecksum]) == Checksum(head.data());
 }
 
 // A stretch of the hive that a log replaces.
@@ -190,17 +188,17 @@ std::string ReadLogHead(const ByteSource& bytes, Log& log) {
         return "could not be read";
     }
     const unsigned char* head = log.head.data();
-    log.sequence = Get32(head + kSequence1);
+    log.sequence = U32(head + kSequence1);
     if (std::memcmp(head, "regf", 4) != 0) {
         return "is not a transaction log";
     }
-    if (Get32(head + kChecksum) != Checksum(head)) {
+    if (U32(head + kChecksum) != Checksum(head)) {
         return "has a damaged header (its checksum is wrong)";
     }
-    if (log.sequence != Get32(head + kSequence2)) {
+    if (log.sequence != U32(head + kSequence2)) {
         return "has a header Windows did not finish writing";
     }
-    const std::uint32_t type = Get32(head + kFileType);
+    const std::uint32_t type = U32(head + kFileType);
     if (type != kOldLog && type != kNewLog) {
         return "is no transaction log Windows writes (file type " + std::to_string(type) + ")";
     }
@@ -269,7 +267,7 @@ class Replay {
     std::vector<const Log*> LogsOfType(std::uint32_t type) const {
         std::vector<const Log*> found;
         for (const Log& log : logs_) {
-            if (Get32(&log.head[kFileType]) == type) {
+            if (U32(&log.head[kFileType]) == type) {
                 found.push_back(&log);
             }
         }
@@ -289,7 +287,7 @@ class Replay {
         }
         for (auto log = order.begin(); primarySound_ && log != order.end();) {
             // A log restarted before the hive's last full write holds only what the hive has.
-            if ((*log)->sequence < Get32(&primaryHead_[kSequence2])) {
+            if ((*log)->sequence < U32(&primaryHead_[kSequence2])) {
                 Note((*log)->index, "holds only changes the hive already has");
                 log = order.erase(log);
             } else {
@@ -300,7 +298,7 @@ class Replay {
             return false;
         }
         head_ = primarySound_ ? primaryHead_ : order.front()->head;
-        bins_ = Get32(&head_[kBinsSize]);
+        bins_ = U32(&head_[kBinsSize]);
         // The first entry due may come later than the hive's own number: Windows wrote the
         // entries between into the hive without marking it (a partial write of the hive).
         std::uint32_t expected = order.front()->sequence;
@@ -352,14 +350,14 @@ class Replay {
             std::memcmp(head.data(), "HvLE", 4) != 0) {
             return std::string(kNoEntry);
         }
-        if (Get64(&head[32]) != Marvin32Hash(View(head.data(), 32), kEntrySeed)) {
+        if (U64(&head[32]) != Marvin32Hash(View(head.data(), 32), kEntrySeed)) {
             return "is torn (the hash of its header is wrong)";
         }
-        entry.size = Get32(&head[4]);
-        entry.bins = Get32(&head[16]);
-        const std::uint64_t count = Get32(&head[20]);
+        entry.size = U32(&head[4]);
+        entry.bins = U32(&head[16]);
+        const std::uint64_t count = U32(&head[20]);
         // A log that was reused holds older entries after the newest ones.
-        if (Get32(&head[12]) != expected) {
+        if (U32(&head[12]) != expected) {
             return std::string(kNoEntry);
         }
         if (entry.size == 0 || entry.size % kSector != 0) {
@@ -383,8 +381,8 @@ class Replay {
             const auto* bytes = reinterpret_cast<const unsigned char*>(slice.data());
             for (std::uint64_t i = 0; i < slice.size() && why.empty() && entry.pages.size() < count;
                  i += kPageReference) {
-                const std::uint32_t offset = Get32(bytes + i);
-                const std::uint32_t size = Get32(bytes + i + 4);
+                const std::uint32_t offset = U32(bytes + i);
+                const std::uint32_t size = U32(bytes + i + 4);
                 used += size;
                 if (size == 0 || (offset | size) % kSector != 0) {
                     why = "names a page that is no whole number of sectors";
@@ -396,7 +394,7 @@ class Replay {
                 entry.pages.emplace_back(offset, size);
             }
         }
-        if (hash.Finish() != Get64(&head[24])) {
+        if (hash.Finish() != U64(&head[24])) {
             return "is torn (the hash of its pages is wrong)";
         }
         return why;
@@ -419,8 +417,8 @@ class Replay {
                 continue;
             }
             head_ = primarySound_ ? primaryHead_ : log->head;
-            sequence_ = Get32(&head_[kSequence1]);
-            bins_ = Get32(&log->head[kBinsSize]);
+            sequence_ = U32(&head_[kSequence1]);
+            bins_ = U32(&log->head[kBinsSize]);
             said_ =
                 (primarySound_ ? "" : "took the hive's header from " + Name(log->index) + "; ") +
                 "replayed " + Name(log->index) + " (" + std::to_string(sectors) + " dirty sectors)";
@@ -435,18 +433,18 @@ class Replay {
     // own base block torn, the first bin's copy of its time stamp tells the same.
     bool WrittenForThisHive(const Log& log) const {
         if (primarySound_) {
-            return log.sequence >= Get32(&primaryHead_[kSequence2]);
+            return log.sequence >= U32(&primaryHead_[kSequence2]);
         }
         std::array<unsigned char, 28> bin{};
         return !ReadAll(primary_, kBaseBlock, bin.data(), bin.size()) ||
-               std::memcmp(bin.data(), "hbin", 4) != 0 || Get32(&bin[4]) != 0 ||
-               Get64(&log.head[kStamp]) >= Get64(&bin[20]);
+               std::memcmp(bin.data(), "hbin", 4) != 0 || U32(&bin[4]) != 0 ||
+               U64(&log.head[kStamp]) >= U64(&bin[20]);
     }
 
     static bool MisplacedBin(const ByteSource& log, std::uint64_t at, std::uint64_t offset) {
         std::array<unsigned char, 8> bin{};
         return offset % kPage == 0 && ReadAll(log, at, bin.data(), bin.size()) &&
-               std::memcmp(bin.data(), "hbin", 4) == 0 && Get32(&bin[4]) != offset;
+               std::memcmp(bin.data(), "hbin", 4) == 0 && U32(&bin[4]) != offset;
     }
 
     // Lays the log's dirty sectors, in runs, and counts them; why it cannot, if it cannot.
@@ -457,7 +455,7 @@ class Replay {
             std::memcmp(signature.data(), "DIRT", 4) != 0) {
             return "has no bitmap of dirty sectors";
         }
-        const std::uint64_t bits = Get32(&log.head[kBinsSize]) / kSector;
+        const std::uint64_t bits = U32(&log.head[kBinsSize]) / kSector;
         const std::uint64_t first =
             (kSector + 4 + (bits + 7) / 8 + kSector - 1) / kSector * kSector;
         std::vector<std::pair<std::uint64_t, std::uint64_t>> runs; // first sector, sectors
@@ -532,7 +530,7 @@ class Replay {
 
 bool HiveNeedsLogs(const ByteSource& primary) {
     Sector head{};
-    return !SoundHeader(primary, head) || Get32(&head[kSequence1]) != Get32(&head[kSequence2]);
+    return !SoundHeader(primary, head) || U32(&head[kSequence1]) != U32(&head[kSequence2]);
 }
 
 HiveReplay ReplayHiveLogs(const ByteSource& primary, const std::vector<HiveLogFile>& logs) {
